@@ -1,0 +1,20 @@
+// Transcript texts: the lines the connection writes and the entry made of each relayed line.
+// Portable: no window or socket here.
+#pragma once
+
+#include <string>
+
+const char TRANSCRIPT_CONNECTED[] = "MESSAGE:接続されました。\r\n";
+const char TRANSCRIPT_DISCONNECTED[] = "MESSAGE:接続が切れました。\r\n";
+
+enum { TIME_STAMP_CAPACITY = 32 };
+
+struct stamp_time {
+    int year, month, day, hour, minute;
+};
+
+// "(2026/12/07 09:05)": never more than TIME_STAMP_CAPACITY - 1 bytes, whatever the fields hold.
+void format_time_stamp(char *out, const stamp_time *t);
+
+// "\r\n◆ " + name + " の発言 " + stamp + " : \r\n" + text.
+std::string compose_entry(const std::string &name, const char *stamp, const std::string &text);

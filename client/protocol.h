@@ -1,0 +1,55 @@
+// Frames on the wire and what the server's payloads mean.  Portable: no window or socket here.
+//
+// A frame is its payload followed by the single byte 0x80.  There is no escaping, so a Shift-JIS
+// character whose second byte is 0x80 ends a frame half way through; that is how every peer of
+// this protocol behaves, and the receiver copes rather than guesses.
+#pragma once
+
+#include <stddef.h>
+#include <string>
+
+const unsigned char FRAME_TERMINATOR = 0x80;
+
+// The longest payload kept of one incoming frame; bytes beyond it are dropped up to the frame's
+// terminator.  Member frames have no natural bound, so the cap is generous.
+const size_t FRAME_PAYLOAD_CAP = 64 * 1024;
+
+#define CLIENT_IDENTIFIER "vantrel002"
+#define GOODBYE_PAYLOAD "end\n"
+#define VERSION_REFUSAL_PAYLOAD "ver_err"
+#define SHUTDOWN_NOTICE "server_end\n"
+
+// Cuts the received byte stream into payloads.  Holds at most FRAME_PAYLOAD_CAP bytes.
+struct frame_assembler {
+    std::string payload;
+};
+
+// Feeds one received byte.  Returns 1 when it was the terminator, and the finished payload is
+// then in fa->payload until frame_reset; returns 0 otherwise.  0x00 bytes are dropped.
+int frame_take_byte(frame_assembler *fa, unsigned char byte);
+void frame_reset(frame_assembler *fa);
+
+enum payload_kind {
+    PAYLOAD_IGNORED,
+    PAYLOAD_VERSION_REFUSAL,
+    PAYLOAD_MEMBER_LIST, // "e" + the new member list text
+    PAYLOAD_RELAY        // "d" + name + ";" + text
+};
+
+payload_kind classify_payload(const std::string &payload);
+
+// For a relay payload without its leading "d": true when it is the server's shutdown notice.
+bool is_shutdown_notice(const std::string &relay_body);
+
+// Splits a relay payload (without its leading "d") at its first ";".  Without any ";" the whole
+// body is the name and the text is empty.
+void split_relay(const std::string &relay_body, std::string *name, std::string *text);
+
+// "vantrel002;" + name: the first frame's payload on every connection.
+std::string hello_payload(const char *name);
+
+// The payload for one line the user sends: the text as typed, then CR LF.
+std::string chat_payload(const char *text);
+
+// The payload plus its terminator, ready for the socket.
+std::string frame_bytes(const std::string &payload);
