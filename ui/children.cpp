@@ -1,0 +1,115 @@
+// The four child controls of the main window: creation with the font and first connection,
+// layout, and teardown.
+#include <winsock2.h>
+#include <windows.h>
+
+#include "client/connection.h"
+#include "client/receive.h"
+#include "settings/settings.h"
+#include "ui/layout.h"
+#include "ui/ui.h"
+
+enum { INPUT_LIMIT = 511 };
+
+static char font_face[FONT_NAME_CAPACITY];
+static int font_height;
+static HFONT font;
+
+static const DWORD EDIT_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE |
+                                ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN;
+
+static HWND create_child(HWND parent, const char *cls, const char *text, DWORD style, int id)
+{
+    return CreateWindowExA(0, cls, text, style, 0, 0, 0, 0, parent, (HMENU)(INT_PTR)id,
+                           g_instance, NULL);
+}
+
+static HFONT create_font(void)
+{
+    return CreateFontA(font_height, 0, 0, 0, 0, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, font_face);
+}
+
+static void create_controls(HWND parent)
+{
+    g_client.transcript_box = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_TRANSCRIPT_BOX);
+    SendMessageA(g_client.transcript_box, EM_SETREADONLY, 1, 0);
+    // The transcript grows by appends, which the default limit of about 30,000 characters would
+    // silently refuse after an hour of chat.
+    SendMessageA(g_client.transcript_box, EM_SETLIMITTEXT, 0, 0);
+
+    g_client.member_list = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_MEMBER_LIST);
+    SendMessageA(g_client.member_list, EM_SETREADONLY, 1, 0);
+
+    g_client.input_box = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_INPUT_BOX);
+    SendMessageA(g_client.input_box, EM_LIMITTEXT, INPUT_LIMIT, 0);
+
+    g_client.send_button =
+        create_child(parent, "BUTTON", "発言", WS_CHILD | WS_VISIBLE, ID_SEND_BUTTON);
+}
+
+int create_children(HWND main_window)
+{
+    g_client.main_window = main_window;
+    load_settings(g_client.name, g_client.server, font_face, &font_height);
+    font = create_font();
+    create_controls(main_window);
+    install_input_box_keys(g_client.input_box);
+
+    SendMessageA(g_client.transcript_box, WM_SETFONT, (WPARAM)font, TRUE);
+    SendMessageA(g_client.input_box, WM_SETFONT, (WPARAM)font, TRUE);
+    SendMessageA(g_client.member_list, WM_SETFONT, (WPARAM)font, TRUE);
+    SetFocus(g_client.input_box);
+
+    g_client.receive_start = receive_loop;
+    if (connect_to_server() != 0) {
+        MessageBoxA(NULL, "接続できませんでした", "ERROR", MB_OK);
+        // Posted, not sent: the window is still being created, and the loop ends the program
+        // through the usual destruction as soon as it runs.
+        PostMessageA(main_window, WM_DESTROY, 0, 0);
+    }
+    return 0;
+}
+
+static void scroll_to_end(HWND box)
+{
+    LRESULT lines = SendMessageA(box, EM_GETLINECOUNT, 0, 0);
+    SendMessageA(box, EM_LINESCROLL, 0, lines);
+}
+
+int layout_children(HWND main_window)
+{
+    RECT client;
+    GetClientRect(main_window, &client);
+    child_rect r[LAYOUT_COUNT];
+    compute_layout(client.right - client.left, client.bottom - client.top, r);
+
+    const child_rect *t = &r[LAYOUT_TRANSCRIPT];
+    MoveWindow(g_client.transcript_box, t->x, t->y, t->width, t->height, TRUE);
+    scroll_to_end(g_client.transcript_box);
+
+    const struct {
+        HWND window;
+        int slot;
+    } rest[] = {{g_client.member_list, LAYOUT_MEMBERS},
+                {g_client.input_box, LAYOUT_INPUT},
+                {g_client.send_button, LAYOUT_SEND}};
+    for (size_t i = 0; i < sizeof rest / sizeof rest[0]; i++) {
+        const child_rect *c = &r[rest[i].slot];
+        MoveWindow(rest[i].window, c->x, c->y, c->width, c->height, TRUE);
+    }
+    return 0;
+}
+
+int destroy_children(void)
+{
+    DeleteObject(font);
+    font = NULL;
+    DestroyWindow(g_client.transcript_box);
+    DestroyWindow(g_client.member_list);
+    DestroyWindow(g_client.input_box);
+    DestroyWindow(g_client.send_button);
+    disconnect_from_server();
+    return 0;
+}

@@ -1,0 +1,86 @@
+// The main window's procedure: creation, sizing, closing and the menu commands.
+#include <winsock2.h>
+#include <windows.h>
+
+#include "client/connection.h"
+#include "client/send_chat.h"
+#include "resources/resource.h"
+#include "resources/version.h"
+#include "ui/ui.h"
+
+static BYTE topmost;
+
+static void ask_to_close(HWND window)
+{
+    if (MessageBoxA(window, "終了してもよろしいですか", "確認", MB_YESNO | MB_ICONQUESTION) ==
+        IDYES)
+        DestroyWindow(window);
+}
+
+static void toggle_topmost(HWND window)
+{
+    topmost = !topmost;
+    SetWindowPos(window, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE);
+    CheckMenuItem(GetMenu(window), IDM_TOPMOST, topmost ? MF_CHECKED : MF_UNCHECKED);
+}
+
+static void show_about(HWND window)
+{
+    MessageBoxA(window,
+                "Vantrel バージョン " VANTREL_VERSION_TEXT "\n\n"
+                "グループチャットに参加するためのシンプルなクライアントです。\n\n"
+                "Vantrel Project",
+                "バージョン情報", MB_OK);
+}
+
+static void reconnect(void)
+{
+    // Failure stays quiet: the user can simply try again once the server is back.
+    disconnect_from_server();
+    connect_to_server();
+}
+
+static void on_command(HWND window, WORD id)
+{
+    switch (id) {
+    case ID_SEND_BUTTON:
+        send_chat_line(&g_client);
+        break;
+    case IDM_EXIT:
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        break;
+    case IDM_TOPMOST:
+        toggle_topmost(window);
+        break;
+    case IDM_ABOUT:
+        show_about(window);
+        break;
+    case IDM_RECONNECT:
+        reconnect();
+        break;
+    }
+}
+
+LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_CREATE:
+        create_children(window);
+        return 0;
+    case WM_SIZE:
+        layout_children(window);
+        return 0;
+    case WM_CLOSE:
+        ask_to_close(window);
+        return 0;
+    case WM_DESTROY:
+        destroy_children();
+        PostQuitMessage(0);
+        return 0;
+    case WM_COMMAND:
+        on_command(window, LOWORD(wparam));
+        return 0;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}
