@@ -1,0 +1,276 @@
+// The chat room's rules: hello or refusal, relays, member lists, goodbyes and the limits.
+#include "server/room.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "client/protocol.h"
+
+static const char HELLO_PREFIX[] = CLIENT_IDENTIFIER ";";
+static const size_t HELLO_PREFIX_LENGTH = sizeof HELLO_PREFIX - 1;
+static const size_t GOODBYE_LENGTH = sizeof GOODBYE_PAYLOAD - 1;
+
+// Empties a slot and gives its buffers' memory back: a dropped member may have held a megabyte.
+static void clear_slot(room_slot *s) {
+    s->state = SLOT_FREE;
+    s->overflowed = false;
+    s->peer.clear();
+    s->name.clear();
+    std::string().swap(s->input);
+    std::string().swap(s->output);
+    s->output_sent = 0;
+}
+
+static void log_line(room *r, const room_slot *s, const char *what) {
+    r->log += s->peer;
+    if (!s->name.empty()) {
+        r->log += " (";
+        r->log += s->name;
+        r->log += ')';
+    }
+    r->log += ' ';
+    r->log += what;
+    r->log += '\n';
+}
+
+static void queue(room_slot *s, const std::string &bytes) {
+    if (s->overflowed) {
+        return;
+    }
+    s->output += bytes;
+    if (s->output.size() - s->output_sent > OUTPUT_LIMIT) {
+        s->overflowed = true;
+    }
+}
+
+static void broadcast(room *r, const std::string &frame) {
+    for (int i = 0; i < r->member_count; i++) {
+        queue(&r->slots[r->order[i]], frame);
+    }
+}
+
+// Takes the slot out of the joining order; false when it was not a member.
+static bool unlist(room *r, int slot) {
+    for (int i = 0; i < r->member_count; i++) {
+        if (r->order[i] == slot) {
+            memmove(&r->order[i], &r->order[i + 1], (r->member_count - i - 1) * sizeof r->order[0]);
+            r->member_count--;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Closes a connection at once, whatever it still had to send, and tells the others when it was
+// a member.
+static void drop(room *r, int slot, const char *why) {
+    room_slot *s = &r->slots[slot];
+    log_line(r, s, why);
+    s->state = SLOT_DEAD;
+    std::string().swap(s->input);
+    std::string().swap(s->output);
+    s->output_sent = 0;
+    if (unlist(r, slot)) {
+        broadcast(r, room_member_frame(r));
+    }
+}
+
+// Drops every member whose output passed the limit.  Telling the others may push one more past
+// it, so this repeats until the room is quiet.
+static void settle(room *r) {
+    for (;;) {
+        int victim = -1;
+        for (int i = 0; i < r->member_count && victim < 0; i++) {
+            if (r->slots[r->order[i]].overflowed) {
+                victim = r->order[i];
+            }
+        }
+        if (victim < 0) {
+            return;
+        }
+        drop(r, victim, "dropped: unsent output over 1 MiB");
+    }
+}
+
+static void take_hello(room *r, int slot, const char *payload, size_t count) {
+    room_slot *s = &r->slots[slot];
+    if (count < HELLO_PREFIX_LENGTH || memcmp(payload, HELLO_PREFIX, HELLO_PREFIX_LENGTH) != 0) {
+        s->output += VERSION_REFUSAL_PAYLOAD;
+        s->output += (char)FRAME_TERMINATOR;
+        s->state = SLOT_FLUSHING;
+        std::string().swap(s->input);
+        log_line(r, s, "refused: wrong identifier");
+        return;
+    }
+    s->name = room_cut_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
+    s->state = SLOT_MEMBER;
+    r->order[r->member_count++] = slot;
+    log_line(r, s, "joined");
+    broadcast(r, room_member_frame(r));
+}
+
+static void take_frame(room *r, int slot, const char *payload, size_t count) {
+    room_slot *s = &r->slots[slot];
+    if (s->state == SLOT_GREETING) {
+        take_hello(r, slot, payload, count);
+    } else if (count == GOODBYE_LENGTH && memcmp(payload, GOODBYE_PAYLOAD, count) == 0) {
+        drop(r, slot, "left");
+    } else {
+        broadcast(r, room_relay_frame(s->name, payload, count));
+    }
+}
+
+void room_init(room *r) {
+    for (int i = 0; i < ROOM_SLOTS; i++) {
+        clear_slot(&r->slots[i]);
+    }
+    r->member_count = 0;
+    r->log.clear();
+}
+
+int room_open(room *r, const char *peer) {
+    for (int i = 0; i < ROOM_SLOTS; i++) {
+        room_slot *s = &r->slots[i];
+        if (s->state == SLOT_FREE) {
+            clear_slot(s);
+            s->state = SLOT_GREETING;
+            s->peer = peer;
+            return i;
+        }
+    }
+    r->log += peer;
+    r->log += " refused: room full\n";
+    return -1;
+}
+
+void room_receive(room *r, int slot, const char *bytes, size_t count) {
+    room_slot *s = &r->slots[slot];
+    if (!room_reads(r, slot)) {
+        return;
+    }
+    // What was kept holds no terminator, so only the new bytes need searching.
+    size_t scan = s->input.size();
+    s->input.append(bytes, count);
+    size_t start = 0;
+    while (room_reads(r, slot) && !s->overflowed) {
+        size_t end = s->input.find((char)FRAME_TERMINATOR, scan);
+        if (end == std::string::npos) {
+            break;
+        }
+        if (end - start > FRAME_LIMIT) {
+            drop(r, slot, "dropped: frame over 64 KiB");
+            break;
+        }
+        take_frame(r, slot, s->input.data() + start, end - start);
+        start = end + 1;
+        scan = start;
+    }
+    if (room_reads(r, slot)) {
+        s->input.erase(0, start);
+        if (!s->overflowed && s->input.size() > FRAME_LIMIT) {
+            drop(r, slot, "dropped: frame over 64 KiB");
+        }
+    }
+    settle(r);
+}
+
+void room_hang_up(room *r, int slot) {
+    room_slot *s = &r->slots[slot];
+    if (s->state == SLOT_MEMBER) {
+        drop(r, slot, "left: connection closed");
+    } else if (s->state != SLOT_FREE) {
+        s->state = SLOT_DEAD;
+    }
+    settle(r);
+}
+
+void room_announce_end(room *r) {
+    std::string notice = "d" SHUTDOWN_NOTICE;
+    notice += (char)FRAME_TERMINATOR;
+    for (int i = 0; i < ROOM_SLOTS; i++) {
+        room_slot *s = &r->slots[i];
+        if (s->state == SLOT_MEMBER) {
+            // Past the limit or not, the notice is the last thing this member is sent.
+            s->output += notice;
+            s->state = SLOT_FLUSHING;
+        } else if (s->state == SLOT_GREETING) {
+            s->state = SLOT_DEAD;
+        }
+    }
+    char line[64];
+    snprintf(line, sizeof line, "ending: shutdown notice to %d members\n", r->member_count);
+    r->log += line;
+    r->member_count = 0;
+}
+
+size_t room_unsent(const room *r, int slot, const char **bytes) {
+    const room_slot *s = &r->slots[slot];
+    *bytes = s->output.data() + s->output_sent;
+    return s->output.size() - s->output_sent;
+}
+
+void room_sent(room *r, int slot, size_t count) {
+    room_slot *s = &r->slots[slot];
+    s->output_sent += count;
+    if (s->output_sent >= s->output.size()) {
+        s->output.clear();
+        s->output_sent = 0;
+    } else if (s->output_sent >= 64 * 1024 && s->output_sent >= s->output.size() / 2) {
+        // Moving the rest down now and then keeps the buffer from growing without bound while
+        // costing far less than moving it after every send.
+        s->output.erase(0, s->output_sent);
+        s->output_sent = 0;
+    }
+}
+
+bool room_reads(const room *r, int slot) {
+    slot_state state = r->slots[slot].state;
+    return state == SLOT_GREETING || state == SLOT_MEMBER;
+}
+
+bool room_wants_close(const room *r, int slot) {
+    const room_slot *s = &r->slots[slot];
+    return s->state == SLOT_DEAD ||
+           (s->state == SLOT_FLUSHING && s->output_sent == s->output.size());
+}
+
+void room_release(room *r, int slot) {
+    clear_slot(&r->slots[slot]);
+}
+
+static bool is_lead_byte(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
+}
+
+std::string room_cut_name(const char *bytes, size_t count) {
+    size_t kept = 0;
+    while (kept < count) {
+        size_t width = is_lead_byte((unsigned char)bytes[kept]) && kept + 1 < count ? 2 : 1;
+        if (kept + width > NAME_LIMIT) {
+            break;
+        }
+        kept += width;
+    }
+    return std::string(bytes, kept);
+}
+
+std::string room_member_frame(const room *r) {
+    std::string frame = "e";
+    for (int i = 0; i < r->member_count; i++) {
+        frame += r->slots[r->order[i]].name;
+        frame += "\r\n";
+    }
+    frame += (char)FRAME_TERMINATOR;
+    return frame;
+}
+
+std::string room_relay_frame(const std::string &name, const char *text, size_t count) {
+    std::string frame;
+    frame.reserve(name.size() + count + 3);
+    frame += 'd';
+    frame += name;
+    frame += ';';
+    frame.append(text, count);
+    frame += (char)FRAME_TERMINATOR;
+    return frame;
+}

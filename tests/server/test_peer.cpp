@@ -1,0 +1,231 @@
+// Blocking-with-deadline POSIX sockets and fork/exec, so a broken server fails a test, never hangs.
+#include "tests/server/test_peer.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+static long long now_ms(void) {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+// Waits for events on fd until deadline; true when they came.
+static bool wait_for(int fd, short events, long long deadline) {
+    for (;;) {
+        long long left = deadline - now_ms();
+        if (left <= 0) {
+            return false;
+        }
+        pollfd entry = {fd, events, 0};
+        int ready = poll(&entry, 1, (int)left);
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+bool server_start(server_process *sp, const char *address) {
+    char log_path[] = "/tmp/vantrel-server-log-XXXXXX";
+    int log_fd = mkstemp(log_path);
+    if (log_fd < 0) {
+        return false;
+    }
+    unlink(log_path);
+    // O_APPEND keeps the child's writes at the end while the parent reads with pread.
+    fcntl(log_fd, F_SETFL, O_APPEND);
+    int out[2];
+    if (pipe(out) != 0) {
+        close(log_fd);
+        return false;
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(out[1], 1);
+        dup2(log_fd, 2);
+        close(out[0]);
+        execl(VANTREL_SERVER_PATH, "vantrel-server", "--listen", address, "--port", "0",
+              (char *)NULL);
+        _exit(127);
+    }
+    close(out[1]);
+    sp->pid = pid;
+    sp->stdout_fd = out[0];
+    sp->log_fd = log_fd;
+    sp->port = 0;
+    if (pid < 0) {
+        return false;
+    }
+    std::string line;
+    long long deadline = now_ms() + 5000;
+    while (line.find('\n') == std::string::npos && wait_for(out[0], POLLIN, deadline)) {
+        char chunk[256];
+        ssize_t got = read(out[0], chunk, sizeof chunk);
+        if (got <= 0) {
+            break;
+        }
+        line.append(chunk, (size_t)got);
+    }
+    size_t colon = line.rfind(':');
+    if (line.find("listening on ") == std::string::npos || colon == std::string::npos) {
+        fprintf(stderr, "no listening line from the server; got \"%s\"\n", line.c_str());
+        server_stop(sp, SIGKILL, 1000);
+        return false;
+    }
+    sp->port = atoi(line.c_str() + colon + 1);
+    return sp->port > 0;
+}
+
+int server_stop(server_process *sp, int signal_number, int timeout_ms) {
+    if (sp->pid <= 0) {
+        return -1;
+    }
+    kill(sp->pid, signal_number);
+    long long deadline = now_ms() + timeout_ms;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(sp->pid, &status, WNOHANG)) == 0 && now_ms() < deadline) {
+        usleep(10000);
+    }
+    if (done == 0) {
+        kill(sp->pid, SIGKILL);
+        waitpid(sp->pid, &status, 0);
+        status = -1;
+    } else {
+        status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    sp->pid = 0;
+    close(sp->stdout_fd);
+    return status;
+}
+
+std::string server_log(const server_process *sp) {
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = pread(sp->log_fd, chunk, sizeof chunk, (off_t)text.size())) > 0) {
+        text.append(chunk, (size_t)got);
+    }
+    return text;
+}
+
+bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer) {
+    p->received.clear();
+    p->fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (p->fd < 0) {
+        return false;
+    }
+    if (receive_buffer > 0) {
+        setsockopt(p->fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    }
+    sockaddr_in to;
+    memset(&to, 0, sizeof to);
+    to.sin_family = AF_INET;
+    to.sin_port = htons((unsigned short)sp->port);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    if (connect(p->fd, (sockaddr *)&to, sizeof to) != 0) {
+        close(p->fd);
+        p->fd = -1;
+        return false;
+    }
+    fcntl(p->fd, F_SETFL, fcntl(p->fd, F_GETFL, 0) | O_NONBLOCK);
+    return true;
+}
+
+bool peer_send(peer *p, const std::string &bytes) {
+    size_t done = 0;
+    long long deadline = now_ms() + 5000;
+    while (done < bytes.size()) {
+        ssize_t sent = send(p->fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (sent > 0) {
+            done += (size_t)sent;
+        } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+            return false;
+        } else if (!wait_for(p->fd, POLLOUT, deadline)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool peer_send_frame(peer *p, const std::string &payload) {
+    return peer_send(p, payload + '\x80');
+}
+
+bool peer_hello(peer *p, const std::string &name) {
+    return peer_send_frame(p, "vantrel002;" + name);
+}
+
+int peer_read_frame(peer *p, std::string *payload, int timeout_ms) {
+    long long deadline = now_ms() + timeout_ms;
+    for (;;) {
+        size_t end = p->received.find('\x80');
+        if (end != std::string::npos) {
+            payload->assign(p->received, 0, end);
+            p->received.erase(0, end + 1);
+            return PEER_FRAME;
+        }
+        char chunk[65536];
+        ssize_t got = recv(p->fd, chunk, sizeof chunk, 0);
+        if (got > 0) {
+            p->received.append(chunk, (size_t)got);
+        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+            return PEER_CLOSED;
+        } else if (!wait_for(p->fd, POLLIN, deadline)) {
+            return PEER_TIMEOUT;
+        }
+    }
+}
+
+bool peer_wait_closed(peer *p, int timeout_ms) {
+    long long deadline = now_ms() + timeout_ms;
+    while (now_ms() < deadline) {
+        char chunk[65536];
+        ssize_t got = recv(p->fd, chunk, sizeof chunk, 0);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+            return true;
+        }
+        if (got < 0 && !wait_for(p->fd, POLLIN, deadline)) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void peer_close(peer *p) {
+    if (p->fd >= 0) {
+        close(p->fd);
+    }
+    p->fd = -1;
+}
+
+std::string printable(const std::string &bytes) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        unsigned char c = (unsigned char)bytes[i];
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            text += (char)c;
+        } else {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\x%02X", c);
+            text += escape;
+        }
+    }
+    return text;
+}

@@ -1,0 +1,45 @@
+// Scripted chat peers and a real vantrel-server child process for the loopback tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+struct server_process {
+    pid_t pid;
+    int port;
+    int stdout_fd; // the listening line is read from here
+    int log_fd;    // the server's standard error, appended to an unlinked file
+};
+
+// Starts the server on address with a free port, waits for its listening line (at most five
+// seconds) and fills *sp.  The child is killed should this test program die first.
+bool server_start(server_process *sp, const char *address);
+// Sends signal_number and waits up to timeout_ms.  Returns the exit status, or -1 when the
+// server had to be killed or died from a signal.
+int server_stop(server_process *sp, int signal_number, int timeout_ms);
+// Everything the server has written to standard error so far.
+std::string server_log(const server_process *sp);
+
+struct peer {
+    int fd;
+    std::string received; // bytes read after the last complete frame
+};
+
+// Connects to the server; receive_buffer > 0 sets a small SO_RCVBUF first, for a slow reader.
+bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer);
+// Writes every byte, waiting at most five seconds for the socket to take them.
+bool peer_send(peer *p, const std::string &bytes);
+// Sends payload + 0x80.
+bool peer_send_frame(peer *p, const std::string &payload);
+bool peer_hello(peer *p, const std::string &name);
+
+enum { PEER_FRAME = 1, PEER_CLOSED = 0, PEER_TIMEOUT = -1 };
+// Reads the next frame's payload.  PEER_CLOSED on end of stream or reset.
+int peer_read_frame(peer *p, std::string *payload, int timeout_ms);
+// Reads and throws away bytes until the server closes.  True when it did within timeout_ms.
+bool peer_wait_closed(peer *p, int timeout_ms);
+void peer_close(peer *p);
+
+// Payload text with every byte outside printable ASCII as \xNN, for failure messages.
+std::string printable(const std::string &bytes);
