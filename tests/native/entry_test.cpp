@@ -1,0 +1,62 @@
+// Time stamps and transcript entries, byte for byte in Shift-JIS.
+#include "client/entry.h"
+
+#include <limits.h>
+#include <string.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+TEST(TimeStamp, FormatAndCapacity) {
+    struct {
+        stamp_time t;
+        const char *expected;
+    } cases[] = {
+        {{2026, 12, 7, 9, 5}, "(2026/12/07 09:05)"},
+        {{2000, 1, 1, 0, 0}, "(2000/01/01 00:00)"},
+        {{1999, 12, 31, 23, 59}, "(1999/12/31 23:59)"},
+        // Fields no clock gives are cut at the capacity rather than written past it.
+        {{INT_MIN, INT_MIN, INT_MIN, INT_MIN, INT_MIN}, "(-2147483648/-2147483648/-21474"},
+    };
+    for (const auto &c : cases) {
+        char out[TIME_STAMP_CAPACITY + 8];
+        memset(out, 'G', sizeof out);
+        format_time_stamp(out, &c.t);
+        EXPECT_STREQ(c.expected, out);
+        EXPECT_EQ(std::string(8, 'G'), std::string(out + TIME_STAMP_CAPACITY, 8));
+    }
+}
+
+TEST(Entry, RelayedLineBecomesThisText) {
+    const char *stamp = "(2026/12/07 09:05)";
+    struct {
+        std::string name;
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        // CR LF, "◆ ", Taro, " の発言 ", stamp, " : ", CR LF, text
+        {"Taro", "hello\r\n",
+         "\r\n\x81\x9f Taro \x82\xcc\x94\xad\x8c\xbe (2026/12/07 09:05) : \r\nhello\r\n"},
+        // An empty name leaves two spaces between ◆ and の発言.
+        {"", "x;y\r\n", "\r\n\x81\x9f  \x82\xcc\x94\xad\x8c\xbe (2026/12/07 09:05) : \r\nx;y\r\n"},
+        // 名無しさん says あ
+        {"\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1", "\x82\xa0\r\n",
+         "\r\n\x81\x9f \x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1 \x82\xcc\x94\xad\x8c\xbe "
+         "(2026/12/07 09:05) : \r\n\x82\xa0\r\n"},
+        {"Taro", "", "\r\n\x81\x9f Taro \x82\xcc\x94\xad\x8c\xbe (2026/12/07 09:05) : \r\n"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.expected, compose_entry(c.name, stamp, c.text)) << "name [" << c.name << "]";
+    }
+}
+
+TEST(Entry, ConnectionLinesInShiftJis) {
+    // MESSAGE:接続されました。 and MESSAGE:接続が切れました。
+    EXPECT_EQ(std::string("MESSAGE:\x90\xda\x91\xb1\x82\xb3\x82\xea\x82\xdc\x82\xb5\x82\xbd\x81"
+                          "\x42\r\n"),
+              TRANSCRIPT_CONNECTED);
+    EXPECT_EQ(std::string("MESSAGE:\x90\xda\x91\xb1\x82\xaa\x90\xd8\x82\xea\x82\xdc\x82\xb5\x82"
+                          "\xbd\x81\x42\r\n"),
+              TRANSCRIPT_DISCONNECTED);
+}

@@ -1,0 +1,194 @@
+// Frame assembly over any chunking of the stream, payload kinds, relay parsing, sent payloads.
+#include "client/protocol.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+
+#include <gtest/gtest.h>
+
+// Every finished frame as "<length>:<payload>|", so frames with any bytes compare as one string.
+static void note_frame(std::string *frames, const std::string &payload) {
+    *frames += std::to_string(payload.size()) + ":" + payload + "|";
+}
+
+// Feeds stream to one assembler the way the receive loop does, a received block at a time, the
+// blocks cut where next_block says.
+static std::string assemble(const std::string &stream, size_t (*next_block)(size_t *),
+                            size_t state) {
+    frame_assembler fa;
+    std::string frames;
+    size_t at = 0;
+    while (at < stream.size()) {
+        size_t block = next_block(&state);
+        for (size_t end = std::min(stream.size(), at + block); at < end; at++) {
+            if (frame_take_byte(&fa, (unsigned char)stream[at])) {
+                note_frame(&frames, fa.payload);
+                frame_reset(&fa);
+            }
+        }
+    }
+    return frames;
+}
+
+static size_t fixed_block(size_t *size) {
+    return *size;
+}
+
+// A small linear congruential generator: blocks of 1 to 64 bytes, the same for the same start.
+static size_t random_block(size_t *state) {
+    *state = (*state * 1103515245u + 12345u) & 0x7fffffffu;
+    return 1 + (*state >> 16) % 64;
+}
+
+static std::string bytes(const char *s, size_t n) {
+    return std::string(s, n);
+}
+
+TEST(FrameAssembly, SameFramesWhateverTheChunking) {
+    struct {
+        std::string stream;
+        std::string frames;
+    } cases[] = {
+        {"dTaro;hello\r\n\x80", "13:dTaro;hello\r\n|"},
+        {"a\x80\x80"
+         "b\x80",
+         "1:a|0:|1:b|"},
+        {"abc", ""},
+        {"eA\nB\x80"
+         "dX;y\x80"
+         "tail",
+         "4:eA\nB|4:dX;y|"},
+        {bytes("x\0y\x80", 4), "2:xy|"},
+        {bytes("\0\0\x80\0", 4), "0:|"},
+        // ム is 83 80: the frame ends after 0x83 and the rest arrives as a frame of its own.
+        {"dA;\x83\x80X\x80", "4:dA;\x83|1:X|"},
+        // あ is 82 A0, 0x3B-free and 0x80-free: it passes whole.
+        {"dA;\x82\xa0\r\n\x80", "7:dA;\x82\xa0\r\n|"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        for (size_t block = 1; block <= cases[i].stream.size() + 1; block++) {
+            EXPECT_EQ(cases[i].frames, assemble(cases[i].stream, fixed_block, block))
+                << "case " << i << ", blocks of " << block;
+        }
+        for (size_t start = 1; start <= 20; start++) {
+            EXPECT_EQ(cases[i].frames, assemble(cases[i].stream, random_block, start))
+                << "case " << i << ", random blocks from " << start;
+        }
+    }
+}
+
+TEST(FrameAssembly, OverlongFrameIsCutAtTheCapAndTheNextIsIntact) {
+    std::string pattern;
+    for (size_t i = 0; pattern.size() < FRAME_PAYLOAD_CAP + 5000; i++) {
+        pattern.push_back((char)('a' + i % 26));
+    }
+    struct {
+        size_t length;
+        size_t kept;
+    } cases[] = {
+        {FRAME_PAYLOAD_CAP - 1, FRAME_PAYLOAD_CAP - 1},
+        {FRAME_PAYLOAD_CAP, FRAME_PAYLOAD_CAP},
+        {FRAME_PAYLOAD_CAP + 1, FRAME_PAYLOAD_CAP},
+        {FRAME_PAYLOAD_CAP + 5000, FRAME_PAYLOAD_CAP},
+    };
+    for (const auto &c : cases) {
+        std::string stream = pattern.substr(0, c.length) + "\x80" + "eok\x80";
+        std::string expected = "";
+        note_frame(&expected, pattern.substr(0, c.kept));
+        note_frame(&expected, "eok");
+        for (size_t start = 1; start <= 3; start++) {
+            std::string got = assemble(stream, random_block, start);
+            EXPECT_TRUE(expected == got)
+                << "a frame of " << c.length << " bytes: expected " << expected.size()
+                << " bytes of frames, got " << got.size() << " starting " << got.substr(0, 12);
+        }
+    }
+}
+
+TEST(PayloadKinds, VersionRefusalIsTheWholePayloadThenTheFirstByteDecides) {
+    struct {
+        std::string payload;
+        payload_kind kind;
+    } cases[] = {
+        {"ver_err", PAYLOAD_VERSION_REFUSAL},
+        {"ver_err\n", PAYLOAD_IGNORED},
+        {"ver_errX", PAYLOAD_IGNORED},
+        {"ver_er", PAYLOAD_IGNORED},
+        {"ever_err", PAYLOAD_MEMBER_LIST},
+        {"dver_err", PAYLOAD_RELAY},
+        {"", PAYLOAD_IGNORED},
+        {"d", PAYLOAD_RELAY},
+        {"e", PAYLOAD_MEMBER_LIST},
+        {"dTaro;hi\r\n", PAYLOAD_RELAY},
+        {"eTaro\r\nHana\r\n", PAYLOAD_MEMBER_LIST},
+        {"D", PAYLOAD_IGNORED},
+        {"E", PAYLOAD_IGNORED},
+        {"x", PAYLOAD_IGNORED},
+        {"vantrel002;Taro", PAYLOAD_IGNORED},
+        {"\x83", PAYLOAD_IGNORED},
+        {"\x82\xa0", PAYLOAD_IGNORED},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.kind, classify_payload(c.payload)) << "payload [" << c.payload << "]";
+    }
+}
+
+TEST(RelayParsing, FirstSemicolonSeparatesNameAndText) {
+    struct {
+        std::string body;
+        std::string name;
+        std::string text;
+        bool shutdown;
+    } cases[] = {
+        {"Taro;hello\r\n", "Taro", "hello\r\n", false},
+        {";text\r\n", "", "text\r\n", false},
+        {"a;b;c;", "a", "b;c;", false},
+        {"Taro;", "Taro", "", false},
+        {"no separator", "no separator", "", false},
+        {"", "", "", false},
+        {";", "", "", false},
+        // 名無しさん;あ
+        {"\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1;\x82\xa0",
+         "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1", "\x82\xa0", false},
+        {"server_end\n", "server_end\n", "", true},
+        {"server_end", "server_end", "", false},
+        {"server_end\r\n", "server_end\r\n", "", false},
+        {"xserver_end\n", "xserver_end\n", "", false},
+        {"server_end\n;", "server_end\n", "", false},
+    };
+    for (const auto &c : cases) {
+        std::string name = "stale", text = "stale";
+        split_relay(c.body, &name, &text);
+        EXPECT_EQ(c.name, name) << "body [" << c.body << "]";
+        EXPECT_EQ(c.text, text) << "body [" << c.body << "]";
+        EXPECT_EQ(c.shutdown, is_shutdown_notice(c.body)) << "body [" << c.body << "]";
+    }
+}
+
+TEST(SentPayloads, HelloChatAndGoodbyeBytes) {
+    // The name buffer holds 31 bytes and a NUL; nothing past it is sent.
+    char long_name[40];
+    memset(long_name, 'n', sizeof long_name - 1);
+    long_name[sizeof long_name - 1] = '\0';
+    struct {
+        std::string got;
+        std::string expected;
+    } cases[] = {
+        // 名無しさん
+        {frame_bytes(hello_payload("\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1")),
+         "vantrel002;\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1\x80"},
+        {frame_bytes(hello_payload("a;b")), "vantrel002;a;b\x80"},
+        {frame_bytes(hello_payload("")), "vantrel002;\x80"},
+        {hello_payload(long_name), "vantrel002;" + std::string(31, 'n')},
+        // あ
+        {frame_bytes(chat_payload("\x82\xa0")), "\x82\xa0\r\n\x80"},
+        {frame_bytes(chat_payload("one\r\ntwo")), "one\r\ntwo\r\n\x80"},
+        {frame_bytes(GOODBYE_PAYLOAD), "end\n\x80"},
+        {frame_bytes(""), "\x80"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        EXPECT_EQ(cases[i].expected, cases[i].got) << "case " << i;
+    }
+}

@@ -1,0 +1,286 @@
+// memo.ini lookups and start-up values, read from real files in a scratch folder.
+#include "settings/settings.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/native/scratch_folder.h"
+
+// The allocation-failure case asks for SIZE_MAX bytes; the sanitizer must hand back NULL for it
+// as the C library would, instead of stopping the program.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" const char *__asan_default_options() {
+    return "allocator_may_return_null=1";
+}
+#endif
+
+static int g_missing_reports = 0;
+
+void report_missing_settings_file(void) {
+    g_missing_reports++;
+}
+
+// 名無しさん
+static const char ANONYMOUS[] = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
+
+static const size_t GUARD = 16;
+static const char GUARD_BYTE = 'G';
+
+// Writes contents as memo.ini in a fresh folder and looks key up in it with a destination of
+// capacity bytes followed by guard bytes.  *result gets read_setting's result; *overrun is set
+// when a guard byte changed or the value is not terminated within the capacity.
+static std::string look_up_in(const std::string &contents, const char *key, size_t capacity,
+                              int *result, bool *overrun) {
+    std::string folder;
+    if (!make_scratch_folder(&folder)) {
+        ADD_FAILURE() << "no scratch folder";
+        return "";
+    }
+    std::string path = folder + "/memo.ini";
+    EXPECT_TRUE(write_file(path, contents));
+    std::string destination(capacity + GUARD, GUARD_BYTE);
+    FILE *file = fopen(path.c_str(), "r");
+    EXPECT_TRUE(file != NULL);
+    *result = read_setting(file, key, capacity, &destination[0]);
+    // Windows refuses to remove a file that is still open, so this also shows it was closed.
+    EXPECT_EQ(0, remove(path.c_str())) << "memo.ini left open";
+    EXPECT_TRUE(remove_scratch_folder(folder));
+    *overrun = destination.find('\0') >= capacity ||
+               destination.compare(capacity, GUARD, std::string(GUARD, GUARD_BYTE)) != 0;
+    return destination.substr(0, destination.find('\0'));
+}
+
+struct lookup_case {
+    const char *contents;
+    const char *key;
+    const char *expected;
+};
+
+static void check_lookups(const lookup_case *cases, size_t count) {
+    for (size_t i = 0; i < count; i++) {
+        const lookup_case &c = cases[i];
+        int result = 0;
+        bool overrun = false;
+        std::string got = look_up_in(c.contents, c.key, SERVER_CAPACITY, &result, &overrun);
+        EXPECT_EQ(0, result) << "case " << i;
+        EXPECT_FALSE(overrun) << "case " << i;
+        EXPECT_EQ(std::string(c.expected), got)
+            << "case " << i << ": key " << c.key << " in [" << c.contents << "]";
+    }
+}
+
+TEST(ReadSetting, TextBeforeEqualsMustBeAPrefixOfTheKey) {
+    const lookup_case cases[] = {
+        {"name=Taro;\n", "name", "Taro"},
+        {"name= Taro ;\n", "name", " Taro "},
+        {"nam=Hana;\n", "name", "Hana"},
+        {"n=Ken;\n", "name", "Ken"},
+        {"=Any;\n", "server", "Any"},
+        {"font=Mincho;\n", "font_name", "Mincho"},
+        {"names=No;\nname=Yes;\n", "name", "Yes"},
+        {"name =No;\nname=Yes;\n", "name", "Yes"},
+        {" name=No;\nname=Yes;\n", "name", "Yes"},
+        {"Name=No;\n", "name", "NONE"},
+        {"font_size_x=1;\nfont_size=9;\n", "font_size", "9"},
+        {"name\n", "name", "NONE"},
+        {"name;=x\n", "name", "NONE"},
+    };
+    check_lookups(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(ReadSetting, FirstMatchingLineWinsAndNoMatchGivesNone) {
+    const lookup_case cases[] = {
+        {"server=a.example;\nserver=b.example;\n", "server", "a.example"},
+        {"font_size=12;\nserver=s;\nname=Taro;\n", "name", "Taro"},
+        {"=shadow;\nname=Taro;\n", "name", "shadow"},
+        {"name=Taro;\n=late;\n", "name", "Taro"},
+        {"", "name", "NONE"},
+        {"\n\n\n", "name", "NONE"},
+        {"font_name=Gothic;\n", "name", "NONE"},
+        {"\nname=Taro;", "name", "Taro"},
+    };
+    check_lookups(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(ReadSetting, ValueEndsAtTheFirstSemicolon) {
+    const lookup_case cases[] = {
+        {"name=Taro; whatever=1;\n", "name", "Taro"},
+        {"name=;\n", "name", ""},
+        {"name=;Taro;\n", "name", ""},
+        {"name=Taro;\r\n", "name", "Taro"},
+        {"name=a=b;\n", "name", "a=b"},
+        // 名無 stays as its Shift-JIS bytes.
+        {"name=\x96\xbc\x96\xb3;\n", "name", "\x96\xbc\x96\xb3"},
+    };
+    check_lookups(cases, sizeof cases / sizeof cases[0]);
+}
+
+TEST(ReadSetting, ValueWithoutSemicolonRunsToTheLineBreak) {
+    const lookup_case cases[] = {
+        {"name=Taro\n", "name", "Taro"},     {"name=Taro\r\n", "name", "Taro"},
+        {"name=Taro", "name", "Taro"},       {"name=\n", "name", ""},
+        {"name=Ta\rro\n", "name", "Ta\rro"}, {"name=Taro\nname=Jiro;\n", "name", "Taro"},
+    };
+    check_lookups(cases, sizeof cases / sizeof cases[0]);
+}
+
+struct capacity_case {
+    const char *key;
+    size_t capacity;
+};
+
+static const capacity_case CAPACITIES[] = {
+    {"name", NAME_CAPACITY},
+    {"font_name", FONT_NAME_CAPACITY},
+    {"font_size", FONT_SIZE_CAPACITY},
+    {"server", SERVER_CAPACITY},
+};
+
+// Lines are cut into chunks of capacity - 1 bytes; only the first chunk of a matching line counts.
+TEST(ReadSetting, LongLinesNearEachCapacity) {
+    for (const capacity_case &c : CAPACITIES) {
+        const std::string key = c.key;
+        const size_t chunk = c.capacity - 1;
+        const size_t longest = chunk - key.size() - 2; // key "=" value ";" fill one chunk
+        const std::string value(3 * c.capacity, 'v');
+        struct {
+            std::string contents;
+            std::string expected;
+        } cases[] = {
+            {key + "=" + value.substr(0, longest) + ";\n", value.substr(0, longest)},
+            // The ";" is the first byte of the next chunk: the chunk's bytes after "=" count.
+            {key + "=" + value.substr(0, longest + 1) + ";\n", value.substr(0, longest + 1)},
+            {key + "=" + value + ";\n", value.substr(0, longest + 1)},
+            {key + "=" + value + "\n", value.substr(0, longest + 1)},
+            // The largest value any line can give: capacity - 2 bytes after a bare "=".
+            {"=" + value.substr(0, chunk - 1) + "\n", value.substr(0, chunk - 1)},
+            {"=" + value.substr(0, chunk - 2) + "\n", value.substr(0, chunk - 2)},
+            // The line break alone spills into the next chunk.
+            {key + "=" + value.substr(0, longest + 1) + "\n", value.substr(0, longest + 1)},
+            {std::string(2 * c.capacity, 'x') + "\n" + key + "=ok;\n", "ok"},
+            // Each chunk is tested on its own, so a key starting a later chunk matches.
+            {std::string(chunk, 'x') + key + "=late;\n", "late"},
+            {std::string(chunk - 1, 'x') + key + "=late;\n", "NONE"},
+        };
+        for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+            int result = 0;
+            bool overrun = false;
+            std::string got = look_up_in(cases[i].contents, c.key, c.capacity, &result, &overrun);
+            EXPECT_EQ(0, result) << key << " case " << i;
+            EXPECT_FALSE(overrun) << key << " case " << i;
+            EXPECT_EQ(cases[i].expected, got)
+                << key << " case " << i << ": expected " << cases[i].expected.size()
+                << " bytes, got " << got.size();
+        }
+    }
+}
+
+TEST(ReadSetting, NoMemoryLeavesDestinationAndSaysWhy) {
+    std::string folder;
+    ASSERT_TRUE(make_scratch_folder(&folder));
+    std::string path = folder + "/memo.ini";
+    ASSERT_TRUE(write_file(path, "name=Taro;\n"));
+    char destination[8] = "keep";
+    FILE *file = fopen(path.c_str(), "r");
+    ASSERT_TRUE(file != NULL);
+    testing::internal::CaptureStderr();
+    int result = read_setting(file, "name", SIZE_MAX, destination);
+    std::string said = testing::internal::GetCapturedStderr();
+    int error = errno;
+    EXPECT_EQ(-1, result);
+    EXPECT_STREQ("keep", destination);
+    // メモリ確保に失敗しました: + the system's text for the error + newline
+    std::string expected = "\x83\x81\x83\x82\x83\x8a\x8a\x6d\x95\xdb\x82\xc9\x8e\xb8\x94\x73"
+                           "\x82\xb5\x82\xdc\x82\xb5\x82\xbd: ";
+    expected += strerror(ENOMEM);
+    expected += "\n";
+    // The sanitizer may say its own word first; the program's line is the last.
+    EXPECT_TRUE(said.size() >= expected.size() &&
+                said.compare(said.size() - expected.size(), expected.size(), expected) == 0)
+        << "expected the line [" << expected << "], got [" << said << "], errno " << error;
+    EXPECT_EQ(0, remove(path.c_str())) << "memo.ini left open";
+    EXPECT_TRUE(remove_scratch_folder(folder));
+}
+
+struct start_up_case {
+    const char *contents;
+    const char *name;
+    const char *font_face;
+    int font_height;
+    const char *server;
+};
+
+TEST(LoadSettings, StartUpValuesFromTheFile) {
+    const start_up_case cases[] = {
+        {"name=Taro;\nfont_name=MS Gothic;\nfont_size=12;\nserver=chat.example;\n", "Taro",
+         "MS Gothic", 24, "chat.example"},
+        {"server=s;\nfont_size=10;\nname=Hana;\n", "Hana", "NONE", 20, "s"},
+        {"name=;\n", ANONYMOUS, "NONE", 0, "NONE"},
+        {"name=SYSTEM;\n", ANONYMOUS, "NONE", 0, "NONE"},
+        {"name=system;\n", "system", "NONE", 0, "NONE"},
+        {"name=SYSTEMS;\n", "SYSTEMS", "NONE", 0, "NONE"},
+        {"", "NONE", "NONE", 0, "NONE"},
+        {"font_size=abc;\n", "NONE", "NONE", 0, "NONE"},
+        {"font_size= -7px;\n", "NONE", "NONE", -14, "NONE"},
+        {"font_size=12;font_size=99;\n", "NONE", "NONE", 24, "NONE"},
+        // Doubling would overflow an int: held at the largest one.
+        {"font_size=2000000000;\n", "NONE", "NONE", INT_MAX, "NONE"},
+        {"=x;\n", "x", "x", 0, "x"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        const start_up_case &c = cases[i];
+        std::string folder, previous;
+        ASSERT_TRUE(make_scratch_folder(&folder));
+        ASSERT_TRUE(write_file(folder + "/memo.ini", c.contents));
+        ASSERT_TRUE(enter_folder(folder, &previous));
+        char name[NAME_CAPACITY] = "";
+        char server[SERVER_CAPACITY] = "";
+        char font_face[FONT_NAME_CAPACITY] = "";
+        int font_height = -1;
+        int reports_before = g_missing_reports;
+        load_settings(name, server, font_face, &font_height);
+        ASSERT_TRUE(leave_folder(previous));
+        EXPECT_TRUE(remove_scratch_folder(folder));
+        EXPECT_EQ(reports_before, g_missing_reports) << "case " << i;
+        EXPECT_STREQ(c.name, name) << "case " << i;
+        EXPECT_STREQ(c.font_face, font_face) << "case " << i;
+        EXPECT_EQ(c.font_height, font_height) << "case " << i;
+        EXPECT_STREQ(c.server, server) << "case " << i;
+    }
+}
+
+TEST(LoadSettings, MissingFileIsReportedPerLookupAndKeepsDestinations) {
+    struct {
+        const char *name_before;
+        const char *name_after;
+    } cases[] = {
+        {"", ANONYMOUS},
+        {"Taro", "Taro"},
+        {"SYSTEM", ANONYMOUS},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        std::string folder, previous;
+        ASSERT_TRUE(make_scratch_folder(&folder));
+        ASSERT_TRUE(enter_folder(folder, &previous));
+        char name[NAME_CAPACITY];
+        snprintf(name, sizeof name, "%s", cases[i].name_before);
+        char server[SERVER_CAPACITY] = "old.example";
+        char font_face[FONT_NAME_CAPACITY] = "Old Face";
+        int font_height = 99;
+        int reports_before = g_missing_reports;
+        load_settings(name, server, font_face, &font_height);
+        ASSERT_TRUE(leave_folder(previous));
+        EXPECT_TRUE(remove_scratch_folder(folder));
+        EXPECT_EQ(4, g_missing_reports - reports_before) << "case " << i;
+        EXPECT_STREQ(cases[i].name_after, name) << "case " << i;
+        EXPECT_STREQ("old.example", server) << "case " << i;
+        EXPECT_STREQ("Old Face", font_face) << "case " << i;
+        EXPECT_EQ(0, font_height) << "case " << i;
+    }
+}
