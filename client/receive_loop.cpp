@@ -1,0 +1,122 @@
+// The receive thread: the server's frames become transcript entries and member-list text.
+#include "client/receive.h"
+
+#include <stdio.h>
+
+#include "client/connection.h"
+#include "client/entry.h"
+#include "client/protocol.h"
+
+enum { RECEIVE_BLOCK = 4096 };
+
+// FLASHW_TRAY | FLASHW_TIMERNOFG: the taskbar button only, until the window comes forward.
+enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
+
+static void show_relay(client_state *cs, const std::string &body, FLASHWINFO *flash) {
+    cs->pending_entry = body;
+    if (is_shutdown_notice(cs->pending_entry)) {
+        fputs("サーバーが終了しました", stdout);
+        fflush(stdout);
+        return;
+    }
+    std::string name, text;
+    split_relay(body, &name, &text);
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    stamp_time t = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute};
+    char stamp[TIME_STAMP_CAPACITY];
+    format_time_stamp(stamp, &t);
+    cs->pending_entry = compose_entry(name, stamp, text);
+
+    if (receive_stop_requested()) {
+        return;
+    }
+    append_to_transcript(cs, cs->pending_entry);
+    if (receive_stop_requested()) {
+        return;
+    }
+    FlashWindowEx(flash);
+}
+
+// Acts on one finished payload.  Returns 0 when the thread must end.
+static int handle_payload(client_state *cs, const std::string &payload, FLASHWINFO *flash) {
+    switch (classify_payload(payload)) {
+    case PAYLOAD_VERSION_REFUSAL:
+        // The box holds this thread until the user answers; the destroy request then ends the
+        // program, and this thread makes no further calls.
+        if (!receive_stop_requested()) {
+            MessageBoxA(cs->main_window, "バージョンが違います", "ERROR", MB_OK);
+        }
+        if (!receive_stop_requested()) {
+            PostMessageA(cs->main_window, WM_DESTROY, 0, 0);
+        }
+        return 0;
+    case PAYLOAD_MEMBER_LIST:
+        if (!receive_stop_requested()) {
+            set_member_list(cs, payload.substr(1));
+        }
+        break;
+    case PAYLOAD_RELAY:
+        show_relay(cs, payload.substr(1), flash);
+        break;
+    case PAYLOAD_IGNORED:
+        break;
+    }
+    cs->pending_entry.clear();
+    return 1;
+}
+
+// The server went away.  The flag is raised before the box, which may stay up for long, so a
+// line typed meanwhile is kept rather than sent into the dead connection.
+static void report_lost_connection(client_state *cs) {
+    if (receive_stop_requested()) {
+        return;
+    }
+    note_connection_lost();
+    MessageBoxA(cs->main_window, "受信エラーです", "ERROR", MB_OK);
+    if (receive_stop_requested()) {
+        return;
+    }
+    append_to_transcript(cs, TRANSCRIPT_DISCONNECTED);
+}
+
+DWORD WINAPI receive_loop(LPVOID param) {
+    client_state *cs = (client_state *)param;
+    // The socket this thread was started for; disconnect closes it to wake the recv below.
+    SOCKET chat_socket = cs->chat_socket;
+
+    if (!receive_stop_requested()) {
+        append_to_transcript(cs, TRANSCRIPT_CONNECTED);
+    }
+
+    FLASHWINFO flash;
+    flash.cbSize = sizeof flash;
+    flash.hwnd = cs->main_window;
+    flash.dwFlags = FLASH_FLAGS;
+    flash.uCount = FLASH_COUNT;
+    flash.dwTimeout = 0;
+
+    frame_assembler frame;
+    char block[RECEIVE_BLOCK];
+    for (;;) {
+        int got = recv(chat_socket, block, sizeof block, 0);
+        if (got <= 0) {
+            report_lost_connection(cs);
+            return 0;
+        }
+        for (int i = 0; i < got; i++) {
+            if (!frame_take_byte(&frame, (unsigned char)block[i])) {
+                continue;
+            }
+            if (receive_stop_requested()) {
+                return 0;
+            }
+            int go_on = handle_payload(cs, frame.payload, &flash);
+            frame_reset(&frame);
+            if (!go_on) {
+                return 0;
+            }
+        }
+    }
+}

@@ -1,0 +1,8 @@
+// Tells the user memo.ini could not be opened.
+#include <windows.h>
+
+#include "settings/settings.h"
+
+void report_missing_settings_file(void) {
+    MessageBoxA(NULL, "ファイルが見つかりません", SETTINGS_FILE_NAME, MB_OK);
+}
