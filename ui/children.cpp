@@ -15,24 +15,21 @@ static char font_face[FONT_NAME_CAPACITY];
 static int font_height;
 static HFONT font;
 
-static const DWORD EDIT_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE |
-                                ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN;
+static const DWORD EDIT_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                                ES_AUTOHSCROLL | ES_WANTRETURN;
 
-static HWND create_child(HWND parent, const char *cls, const char *text, DWORD style, int id)
-{
-    return CreateWindowExA(0, cls, text, style, 0, 0, 0, 0, parent, (HMENU)(INT_PTR)id,
-                           g_instance, NULL);
+static HWND create_child(HWND parent, const char *cls, const char *text, DWORD style, int id) {
+    return CreateWindowExA(0, cls, text, style, 0, 0, 0, 0, parent, (HMENU)(INT_PTR)id, g_instance,
+                           NULL);
 }
 
-static HFONT create_font(void)
-{
+static HFONT create_font(void) {
     return CreateFontA(font_height, 0, 0, 0, 0, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, font_face);
 }
 
-static void create_controls(HWND parent)
-{
+static void create_controls(HWND parent) {
     g_client.transcript_box = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_TRANSCRIPT_BOX);
     SendMessageA(g_client.transcript_box, EM_SETREADONLY, 1, 0);
     // The transcript grows by appends, which the default limit of about 30,000 characters would
@@ -49,8 +46,7 @@ static void create_controls(HWND parent)
         create_child(parent, "BUTTON", "発言", WS_CHILD | WS_VISIBLE, ID_SEND_BUTTON);
 }
 
-int create_children(HWND main_window)
-{
+int create_children(HWND main_window) {
     g_client.main_window = main_window;
     load_settings(g_client.name, g_client.server, font_face, &font_height);
     font = create_font();
@@ -72,14 +68,12 @@ int create_children(HWND main_window)
     return 0;
 }
 
-static void scroll_to_end(HWND box)
-{
+static void scroll_to_end(HWND box) {
     LRESULT lines = SendMessageA(box, EM_GETLINECOUNT, 0, 0);
     SendMessageA(box, EM_LINESCROLL, 0, lines);
 }
 
-int layout_children(HWND main_window)
-{
+int layout_children(HWND main_window) {
     RECT client;
     GetClientRect(main_window, &client);
     child_rect r[LAYOUT_COUNT];
@@ -102,8 +96,7 @@ int layout_children(HWND main_window)
     return 0;
 }
 
-int destroy_children(void)
-{
+int destroy_children(void) {
     DeleteObject(font);
     font = NULL;
     DestroyWindow(g_client.transcript_box);

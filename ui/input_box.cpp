@@ -9,8 +9,7 @@ static WNDPROC previous_procedure;
 static BYTE shift_held;
 static client_state *sending_client;
 
-void install_input_box_keys(HWND box)
-{
+void install_input_box_keys(HWND box) {
     // The pointer-sized setter: the 32-bit one would cut a 64-bit procedure address in half.
     previous_procedure =
         (WNDPROC)SetWindowLongPtrA(box, GWLP_WNDPROC, (LONG_PTR)input_box_procedure);
@@ -18,8 +17,7 @@ void install_input_box_keys(HWND box)
     PostMessageA(box, WM_USER, (WPARAM)&g_client, 0);
 }
 
-static void on_enter(HWND box)
-{
+static void on_enter(HWND box) {
     if (shift_held)
         return;
     if (sending_client)
@@ -29,8 +27,7 @@ static void on_enter(HWND box)
     PostMessageA(box, WM_CHAR, 8, 0);
 }
 
-LRESULT CALLBACK input_box_procedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam)
-{
+LRESULT CALLBACK input_box_procedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_KEYDOWN:
         if (wparam == VK_RETURN)

@@ -1,4 +1,4 @@
-// The main window's procedure: creation, sizing, closing and the menu commands.
+// The main window's class and procedure: creation, sizing, closing and the menu commands.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -8,25 +8,42 @@
 #include "resources/version.h"
 #include "ui/ui.h"
 
+HINSTANCE g_instance;
+
 static BYTE topmost;
 
-static void ask_to_close(HWND window)
-{
+bool register_main_class(void) {
+    WNDCLASSEXA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = main_window_procedure;
+    wc.hInstance = g_instance;
+    wc.hIcon =
+        (HICON)LoadImageA(g_instance, "MYICON", IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
+    wc.hIconSm = wc.hIcon;
+    wc.hCursor =
+        (HCURSOR)LoadImageA(NULL, IDC_ARROW, IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
+    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    wc.lpszMenuName = "MYMENU";
+    wc.lpszClassName = MAIN_WINDOW_CLASS;
+    return RegisterClassExA(&wc) != 0;
+}
+
+static void ask_to_close(HWND window) {
     if (MessageBoxA(window, "終了してもよろしいですか", "確認", MB_YESNO | MB_ICONQUESTION) ==
         IDYES)
         DestroyWindow(window);
 }
 
-static void toggle_topmost(HWND window)
-{
+static void toggle_topmost(HWND window) {
     topmost = !topmost;
     SetWindowPos(window, topmost ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE);
     CheckMenuItem(GetMenu(window), IDM_TOPMOST, topmost ? MF_CHECKED : MF_UNCHECKED);
 }
 
-static void show_about(HWND window)
-{
+static void show_about(HWND window) {
     MessageBoxA(window,
                 "Vantrel バージョン " VANTREL_VERSION_TEXT "\n\n"
                 "グループチャットに参加するためのシンプルなクライアントです。\n\n"
@@ -34,15 +51,13 @@ static void show_about(HWND window)
                 "バージョン情報", MB_OK);
 }
 
-static void reconnect(void)
-{
+static void reconnect(void) {
     // Failure stays quiet: the user can simply try again once the server is back.
     disconnect_from_server();
     connect_to_server();
 }
 
-static void on_command(HWND window, WORD id)
-{
+static void on_command(HWND window, WORD id) {
     switch (id) {
     case ID_SEND_BUTTON:
         send_chat_line(&g_client);
@@ -62,8 +77,7 @@ static void on_command(HWND window, WORD id)
     }
 }
 
-LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
+LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CREATE:
         create_children(window);

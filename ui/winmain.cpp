@@ -4,29 +4,7 @@
 
 #include "ui/ui.h"
 
-HINSTANCE g_instance;
-
-static bool register_main_class(void)
-{
-    WNDCLASSEXA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = main_window_procedure;
-    wc.hInstance = g_instance;
-    wc.hIcon = (HICON)LoadImageA(g_instance, "MYICON", IMAGE_ICON, 0, 0,
-                                 LR_SHARED | LR_DEFAULTSIZE);
-    wc.hIconSm = wc.hIcon;
-    wc.hCursor = (HCURSOR)LoadImageA(NULL, IDC_ARROW, IMAGE_CURSOR, 0, 0,
-                                     LR_SHARED | LR_DEFAULTSIZE);
-    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszMenuName = "MYMENU";
-    wc.lpszClassName = MAIN_WINDOW_CLASS;
-    return RegisterClassExA(&wc) != 0;
-}
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
-{
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     g_instance = instance;
 
     WSADATA wsa;

@@ -1,0 +1,721 @@
+// The real vantrel.exe, started against a scripted chat server in a folder of its own and driven
+// from outside the way a user and the system would.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "tests/e2e/program_driver.h"
+#include "tests/wine/test_support.h"
+
+// What a user's tools see of the program: its class and caption, control ids, menu commands.
+static const char MAIN_CLASS[] = "vantrel";
+static const char MAIN_TITLE[] = "Vantrel";
+enum { TRANSCRIPT_ID = 101, INPUT_ID = 102, SEND_ID = 103, MEMBERS_ID = 104 };
+enum { CMD_EXIT = 40000, CMD_TOPMOST = 40001, CMD_ABOUT = 40002, CMD_RECONNECT = 40003 };
+
+// Long next to a loopback round trip, short enough to keep the run quick.  QUIET_MS is how long
+// "nothing happens" is watched for.
+enum { WAIT_MS = 5000, QUIET_MS = 400 };
+
+static const std::string NAME = "\x91\xBE\x98\x59";       // 太郎
+static const std::string OTHER = "\x89\xD4\x8E\x71";      // 花子
+static const std::string SEND_LABEL = "\x94\xAD\x8C\xBE"; // 発言
+static const std::string CONNECTED = "MESSAGE:\x90\xDA\x91\xB1\x82\xB3\x82\xEA\x82\xDC\x82\xB5"
+                                     "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続されました。
+static const std::string LOST = "MESSAGE:\x90\xDA\x91\xB1\x82\xAA\x90\xD8\x82\xEA\x82\xDC\x82\xB5"
+                                "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続が切れました。
+static const std::string HELLO_TEXT = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"; // こんにちは
+static const std::string LINE_ONE = "\x88\xEA\x8D\x73\x96\xDA";                   // 一行目
+static const std::string LINE_TWO = "\x93\xF1\x8D\x73\x96\xDA";                   // 二行目
+static const std::string NEXT_NAME = "\x8E\x9F\x98\x59";                          // 次郎
+static const std::string BUTTON_TEXT =
+    "\x83\x7B\x83\x5E\x83\x93\x82\xC5\x91\x97\x82\xE8\x82\xDC\x82\xB7"; // ボタンで送ります
+
+static const char ERROR_CAPTION[] = "ERROR";
+static const char MEMO_CAPTION[] = "memo.ini";
+static const char ABOUT_CAPTION[] =
+    "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93\x8F\xEE\x95\xF1"; // バージョン情報
+static const char CONFIRM_CAPTION[] = "\x8A\x6D\x94\x46";       // 確認
+static const std::string CANNOT_CONNECT = "\x90\xDA\x91\xB1\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
+                                          "\x82\xC5\x82\xB5\x82\xBD"; // 接続できませんでした
+static const std::string WRONG_VERSION = "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93\x82\xAA\x88\xE1"
+                                         "\x82\xA2\x82\xDC\x82\xB7"; // バージョンが違います
+static const std::string NO_FILE =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8C\xA9\x82\xC2\x82"
+    "\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1"; // ファイルが見つかりません
+static const std::string QUIT_QUESTION =
+    "\x8F\x49\x97\xB9\x82\xB5\x82\xC4\x82\xE0\x82\xE6\x82\xEB"
+    "\x82\xB5\x82\xA2\x82\xC5\x82\xB7\x82\xA9"; // 終了してもよろしいですか
+static const std::string RECEIVE_ERROR =
+    "\x8E\xF3\x90\x4D\x83\x47\x83\x89\x81\x5B\x82\xC5\x82\xB7"; // 受信エラーです
+
+// Each test has two loopback addresses of its own in 127.0.0.100-199, so a lingering connection
+// of one test never meets the next.
+static int next_address = 0;
+static char address[32];
+static char other_address[32];
+
+static test_server server;
+static test_server other_server;
+static test_peer peer;
+static launched_program program;
+static std::string folder;
+static HWND main_window;
+
+struct ProgramTest : ::testing::Test {
+    void SetUp() override {
+        snprintf(address, sizeof address, "127.0.0.%d", 100 + next_address++ % 100);
+        snprintf(other_address, sizeof other_address, "127.0.0.%d", 100 + next_address++ % 100);
+        server.listener = INVALID_SOCKET;
+        other_server.listener = INVALID_SOCKET;
+        peer.socket = INVALID_SOCKET;
+        peer.unread.clear();
+        ZeroMemory(&program, sizeof program);
+        folder.clear();
+        main_window = NULL;
+    }
+
+    // A failed test never leaves the program running into the next one.
+    void TearDown() override {
+        program_end(&program);
+        test_peer_close(&peer);
+        test_server_close(&server);
+        test_server_close(&other_server);
+        remove_memo_folder(folder);
+    }
+};
+
+static std::string memo_for(const char *server_address) {
+    return "name=" + NAME +
+           ";\r\nfont_name=IPAGothic;\r\nfont_size=10;\r\nserver=" + server_address + ";\r\n";
+}
+
+static std::string frame(const std::string &payload) {
+    return payload + '\x80';
+}
+
+static HWND control(int id) {
+    return GetDlgItem(main_window, id);
+}
+
+static std::string text_of(HWND window) {
+    std::string text;
+    if (!remote_text(window, &text)) {
+        return "<no answer>";
+    }
+    return text;
+}
+
+static void launch(const std::string &memo_ini) {
+    folder = make_memo_folder(memo_ini);
+    ASSERT_FALSE(folder.empty());
+    ASSERT_TRUE(program_start(&program, VANTREL_EXE, folder)) << "cannot start " << VANTREL_EXE;
+}
+
+static void expect_frame(test_peer *from, const std::string &payload) {
+    std::string got;
+    ASSERT_EQ(test_peer_read_frame(from, &got, WAIT_MS), PEER_FRAME)
+        << "expected the frame " << hex_bytes(payload);
+    EXPECT_EQ(got, payload) << "expected " << hex_bytes(payload) << "\ngot      " << hex_bytes(got);
+}
+
+static void expect_no_frame(test_peer *from) {
+    std::string got;
+    EXPECT_EQ(test_peer_read_frame(from, &got, QUIET_MS), PEER_TIMEOUT)
+        << "unexpected frame " << hex_bytes(got);
+}
+
+static void expect_text(HWND window, const std::string &expected) {
+    std::string got;
+    EXPECT_TRUE(wait_for_remote_text(window, expected, WAIT_MS, &got))
+        << "expected " << hex_bytes(expected) << "\ngot      " << hex_bytes(got);
+}
+
+// Accepts the program's connection on listener and checks its first frame: the hello, exactly.
+static void accept_hello(test_server *listener, test_peer *into) {
+    ASSERT_TRUE(test_server_accept(listener, into, WAIT_MS)) << "the program did not connect";
+    ASSERT_NO_FATAL_FAILURE(expect_frame(into, "vantrel002;" + NAME));
+}
+
+// The program started against this test's server: connected, greeted and showing its window.
+static void start_chat(void) {
+    ASSERT_TRUE(test_server_open(&server, address));
+    ASSERT_NO_FATAL_FAILURE(launch(memo_for(address)));
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+    main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
+    ASSERT_NE(main_window, nullptr) << "no visible window of class vantrel titled Vantrel";
+    ASSERT_NO_FATAL_FAILURE(expect_text(control(TRANSCRIPT_ID), CONNECTED));
+}
+
+static void post_command(WORD id) {
+    ASSERT_TRUE(PostMessageA(main_window, WM_COMMAND, id, 0));
+}
+
+// Waits for the program's box with this caption, checks its text and clicks the button.
+static void answer_box(const char *caption, const std::string &text, int button) {
+    HWND box = program_wait_box(&program, caption, WAIT_MS);
+    ASSERT_NE(box, nullptr) << "no box captioned " << hex_bytes(caption);
+    EXPECT_EQ(message_box_text(box), text)
+        << "expected " << hex_bytes(text) << "\ngot      " << hex_bytes(message_box_text(box));
+    ASSERT_TRUE(program_answer_box(box, button));
+}
+
+static void expect_exit_code_zero(void) {
+    DWORD code = 99;
+    ASSERT_TRUE(program_wait_exit(&program, WAIT_MS, &code)) << "the program is still running";
+    EXPECT_EQ(code, 0u);
+}
+
+// The input box is emptied; the line break Enter produces must not linger once it settles.
+static void expect_input_settles_empty(void) {
+    HWND input = control(INPUT_ID);
+    ASSERT_NO_FATAL_FAILURE(expect_text(input, ""));
+    pump_messages(QUIET_MS);
+    EXPECT_EQ(text_of(input), "") << "the input box did not stay empty";
+}
+
+// ---- Start-up ------------------------------------------------------------------------------
+
+using StartUp = ProgramTest;
+
+TEST_F(StartUp, AnnouncesItselfAndShowsTheWindowWithItsControls) {
+    ASSERT_NO_FATAL_FAILURE(start_chat()); // the hello frame is checked byte for byte there
+
+    char class_name[64] = "";
+    GetClassNameA(main_window, class_name, sizeof class_name);
+    EXPECT_STREQ(class_name, MAIN_CLASS);
+    EXPECT_EQ(GetWindowLongA(main_window, GWL_STYLE) & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    EXPECT_EQ(GetWindowLongA(main_window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    EXPECT_NE(GetMenu(main_window), nullptr);
+    RECT outer;
+    GetWindowRect(main_window, &outer);
+    EXPECT_EQ(outer.right - outer.left, 550);
+    EXPECT_EQ(outer.bottom - outer.top, 600);
+
+    const LONG edit_style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                            ES_AUTOHSCROLL | ES_WANTRETURN;
+    const struct {
+        int id;
+        const char *window_class;
+        std::string text;
+        bool read_only;
+    } children[] = {
+        {TRANSCRIPT_ID, "EDIT", CONNECTED, true},
+        {MEMBERS_ID, "EDIT", "", true},
+        {INPUT_ID, "EDIT", "", false},
+        {SEND_ID, "BUTTON", SEND_LABEL, false},
+    };
+    for (const auto &c : children) {
+        SCOPED_TRACE(c.id);
+        HWND child = control(c.id);
+        ASSERT_NE(child, nullptr);
+        GetClassNameA(child, class_name, sizeof class_name);
+        EXPECT_EQ(_stricmp(class_name, c.window_class), 0) << "class " << class_name;
+        EXPECT_EQ(text_of(child), c.text)
+            << "expected " << hex_bytes(c.text) << "\ngot      " << hex_bytes(text_of(child));
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        EXPECT_EQ(style & WS_TABSTOP, 0);
+        EXPECT_EQ(GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
+        if (c.window_class[0] == 'E') {
+            EXPECT_EQ(style & edit_style, edit_style) << std::hex << style;
+            EXPECT_EQ(style & (WS_BORDER | WS_HSCROLL), 0) << std::hex << style;
+            EXPECT_EQ((style & ES_READONLY) != 0, c.read_only) << std::hex << style;
+        } else {
+            EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON) << std::hex << style;
+        }
+    }
+    EXPECT_EQ(remote_send(control(INPUT_ID), EM_GETLIMITTEXT, 0, 0), 511);
+
+    // Created in this order; each new child goes below its older siblings.
+    std::string order;
+    for (HWND child = GetWindow(main_window, GW_CHILD); child != NULL;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        order += std::to_string(GetDlgCtrlID(child)) + " ";
+    }
+    EXPECT_EQ(order, "101 104 102 103 ");
+}
+
+// Resizes the window until its client area has this size; a narrow window may wrap its menu bar,
+// which changes the non-client height, hence the second try.
+static bool set_client_size(HWND window, int width, int height) {
+    for (int attempt = 0; attempt < 3; attempt++) {
+        RECT outer, client;
+        GetWindowRect(window, &outer);
+        GetClientRect(window, &client);
+        if (client.right == width && client.bottom == height) {
+            return true;
+        }
+        SetWindowPos(window, NULL, 0, 0, outer.right - outer.left + width - client.right,
+                     outer.bottom - outer.top + height - client.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        pump_messages(50);
+    }
+    RECT client;
+    GetClientRect(window, &client);
+    return client.right == width && client.bottom == height;
+}
+
+// Where the top of the transcript's last line of text is in the box.  The final line break leaves
+// an empty line below it, which has no character to ask the position of.
+static int last_text_line_top(HWND box) {
+    LRESULT lines = remote_send(box, EM_GETLINECOUNT, 0, 0);
+    LRESULT start = remote_send(box, EM_LINEINDEX, lines - 2, 0);
+    LRESULT position = remote_send(box, EM_POSFROMCHAR, start, 0);
+    return position == -1 ? -1 : (short)HIWORD(position);
+}
+
+// "450x400 at 0,0": the child's size and place in the main window's client area.
+static std::string placement(HWND child) {
+    RECT r = rect_in_parent(child);
+    char text[64];
+    snprintf(text, sizeof text, "%ldx%ld at %ld,%ld", r.right - r.left, r.bottom - r.top, r.left,
+             r.top);
+    return text;
+}
+
+static bool transcript_complete(void *box) {
+    std::string text;
+    return remote_text((HWND)box, &text) && text.size() > 9 &&
+           text.compare(text.size() - 9, 9, "line 15\r\n") == 0;
+}
+
+TEST_F(StartUp, ControlsFollowTheClientSize) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    // A transcript far taller than the box, so keeping its last line in view takes scrolling.
+    std::string relays;
+    for (int i = 1; i <= 15; i++) {
+        relays += frame("d" + OTHER + ";line " + std::to_string(i) + "\r\n");
+    }
+    ASSERT_TRUE(test_peer_send(&peer, relays));
+    HWND transcript = control(TRANSCRIPT_ID);
+    ASSERT_TRUE(pump_until(transcript_complete, transcript, WAIT_MS));
+
+    // Larger first, then much smaller (the box shrinks under its last line), then larger again.
+    // 507 and 248 are not multiples of 5: the bottom row is h / 5, truncated, and one row is left.
+    const struct {
+        int width, height;
+        const char *transcript, *members, *input, *button;
+    } cases[] = {
+        {640, 507, "540x405 at 0,0", "100x405 at 540,0", "540x101 at 0,405", "100x101 at 540,405"},
+        {333, 248, "233x198 at 0,0", "100x198 at 233,0", "233x49 at 0,198", "100x49 at 233,198"},
+        {550, 500, "450x400 at 0,0", "100x400 at 450,0", "450x100 at 0,400", "100x100 at 450,400"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        ASSERT_TRUE(set_client_size(main_window, c.width, c.height));
+        EXPECT_EQ(placement(transcript), c.transcript);
+        EXPECT_EQ(placement(control(MEMBERS_ID)), c.members);
+        EXPECT_EQ(placement(control(INPUT_ID)), c.input);
+        EXPECT_EQ(placement(control(SEND_ID)), c.button);
+        RECT box;
+        GetClientRect(transcript, &box);
+        int top = last_text_line_top(transcript);
+        EXPECT_TRUE(top >= 0 && top < box.bottom)
+            << "last text line at y " << top << ", box height " << box.bottom;
+    }
+}
+
+// ---- Chat ----------------------------------------------------------------------------------
+
+using Chat = ProgramTest;
+
+TEST_F(Chat, EnterSendsTheTypedLineAndEmptiesTheBox) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    HWND input = control(INPUT_ID);
+    ASSERT_TRUE(focus_remote_window(&program, input));
+    // The caret stays at the start after WM_SETTEXT: Enter sends the whole text regardless.
+    remote_send_text(input, WM_SETTEXT, 0, HELLO_TEXT);
+    ASSERT_TRUE(key_press(VK_RETURN, false));
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, HELLO_TEXT + "\r\n"));
+    expect_input_settles_empty();
+    expect_no_frame(&peer);
+}
+
+TEST_F(Chat, ShiftEnterKeepsLinesTogetherInOneFrame) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    HWND input = control(INPUT_ID);
+    ASSERT_TRUE(focus_remote_window(&program, input));
+    remote_send_text(input, WM_SETTEXT, 0, LINE_ONE);
+    remote_send(input, EM_SETSEL, LINE_ONE.size(), LINE_ONE.size());
+    ASSERT_TRUE(key_press(VK_RETURN, true));
+    ASSERT_NO_FATAL_FAILURE(expect_text(input, LINE_ONE + "\r\n"));
+    expect_no_frame(&peer);
+
+    remote_send_text(input, EM_REPLACESEL, FALSE, LINE_TWO);
+    ASSERT_NO_FATAL_FAILURE(expect_text(input, LINE_ONE + "\r\n" + LINE_TWO));
+    ASSERT_TRUE(key_press(VK_RETURN, false));
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, LINE_ONE + "\r\n" + LINE_TWO + "\r\n"));
+    expect_input_settles_empty();
+}
+
+TEST_F(Chat, EmptyBoxSendsNothing) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    HWND input = control(INPUT_ID);
+    ASSERT_TRUE(focus_remote_window(&program, input));
+    ASSERT_TRUE(key_press(VK_RETURN, false));
+    expect_input_settles_empty();
+    ASSERT_TRUE(PostMessageA(control(SEND_ID), BM_CLICK, 0, 0));
+    pump_messages(QUIET_MS);
+    EXPECT_EQ(text_of(input), "");
+
+    // Frames keep their order, so the first one to arrive shows nothing went before it.
+    ASSERT_TRUE(focus_remote_window(&program, input));
+    remote_send_text(input, WM_SETTEXT, 0, NEXT_NAME);
+    ASSERT_TRUE(key_press(VK_RETURN, false));
+    expect_frame(&peer, NEXT_NAME + "\r\n");
+}
+
+TEST_F(Chat, SendButtonSendsAndGivesTheFocusBack) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    HWND input = control(INPUT_ID);
+    remote_send_text(input, WM_SETTEXT, 0, BUTTON_TEXT);
+    ASSERT_TRUE(PostMessageA(control(SEND_ID), BM_CLICK, 0, 0));
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, BUTTON_TEXT + "\r\n"));
+    ASSERT_NO_FATAL_FAILURE(expect_text(input, ""));
+    GUITHREADINFO gui;
+    ZeroMemory(&gui, sizeof gui);
+    gui.cbSize = sizeof gui;
+    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(main_window, NULL), &gui));
+    EXPECT_EQ(gui.hwndFocus, input);
+}
+
+static std::string time_stamp_now(void) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[32];
+    snprintf(stamp, sizeof stamp, "(%d/%02d/%02d %02d:%02d)", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute);
+    return stamp;
+}
+
+static bool stamp_shaped(const std::string &stamp) {
+    const char shape[] = "(dddd/dd/dd dd:dd)";
+    if (stamp.size() != sizeof shape - 1) {
+        return false;
+    }
+    for (size_t i = 0; i < stamp.size(); i++) {
+        bool digit = stamp[i] >= '0' && stamp[i] <= '9';
+        if (shape[i] == 'd' ? !digit : stamp[i] != shape[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Compares got with expected, where each '\x01' in expected stands for one time stamp taken
+// between earliest and latest.  Zero-padded stamps sort as the times they show.
+static bool matches_with_stamps(const std::string &got, const std::string &expected,
+                                const std::string &earliest, const std::string &latest) {
+    size_t g = 0;
+    for (size_t e = 0; e < expected.size(); e++) {
+        if (expected[e] != '\x01') {
+            if (g >= got.size() || got[g] != expected[e]) {
+                return false;
+            }
+            g++;
+            continue;
+        }
+        std::string stamp = got.substr(g, earliest.size());
+        if (!stamp_shaped(stamp) || stamp < earliest || stamp > latest) {
+            return false;
+        }
+        g += stamp.size();
+    }
+    return g == got.size();
+}
+
+static std::string entry(const std::string &name, const std::string &text) {
+    // "\r\n◆ " name " の発言 " stamp " : \r\n" text
+    return "\r\n\x81\x9F " + name + " \x82\xCC\x94\xAD\x8C\xBE \x01 : \r\n" + text;
+}
+
+TEST_F(Chat, RelayedLinesBecomeTimeStampedEntries) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    std::string earliest = time_stamp_now();
+    // The second text keeps its own ";": only the first one ends the name.
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + HELLO_TEXT + "\r\n") +
+                                          frame("d" + NAME + ";a;b\r\n")));
+    std::string expected = CONNECTED + entry(OTHER, HELLO_TEXT + "\r\n") + entry(NAME, "a;b\r\n");
+    HWND transcript = control(TRANSCRIPT_ID);
+    std::string got;
+    DWORD start = GetTickCount();
+    bool matched = false;
+    while (!matched && GetTickCount() - start < WAIT_MS) {
+        pump_messages(20);
+        matched = remote_text(transcript, &got) &&
+                  matches_with_stamps(got, expected, earliest, time_stamp_now());
+    }
+    EXPECT_TRUE(matched) << "expected (01 = a stamp from " << earliest << " on) "
+                         << hex_bytes(expected) << "\ngot      " << hex_bytes(got);
+}
+
+TEST_F(Chat, MemberListFollowsMemberFrames) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    HWND members = control(MEMBERS_ID);
+    const std::string lists[] = {NAME + "\r\n" + OTHER + "\r\n", NAME + "\r\n", ""};
+    for (const auto &list : lists) {
+        ASSERT_TRUE(test_peer_send(&peer, frame("e" + list)));
+        expect_text(members, list);
+    }
+}
+
+// ---- Menu ----------------------------------------------------------------------------------
+
+using Menu = ProgramTest;
+
+static bool topmost_on(void *) {
+    return (GetWindowLongA(main_window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+}
+
+static bool topmost_off(void *) {
+    return !topmost_on(NULL);
+}
+
+TEST_F(Menu, AlwaysOnTopTwiceReturnsToNormal) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    post_command(CMD_TOPMOST);
+    EXPECT_TRUE(pump_until(topmost_on, NULL, WAIT_MS)) << "not topmost after the first time";
+    post_command(CMD_TOPMOST);
+    EXPECT_TRUE(pump_until(topmost_off, NULL, WAIT_MS)) << "still topmost after the second time";
+}
+
+TEST_F(Menu, ReconnectSaysGoodbyeThenHelloOnANewConnection) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    post_command(CMD_RECONNECT);
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, "end\n"));
+    EXPECT_TRUE(test_peer_wait_closed(&peer, WAIT_MS));
+    EXPECT_EQ(peer.unread, "");
+    test_peer_close(&peer);
+
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+    expect_text(control(TRANSCRIPT_ID), CONNECTED + CONNECTED);
+    pump_messages(QUIET_MS);
+    EXPECT_EQ(text_of(control(TRANSCRIPT_ID)), CONNECTED + CONNECTED);
+    EXPECT_EQ(program_box_count(&program), 0);
+}
+
+TEST_F(Menu, ReconnectWithTheServerDownShowsNothingAndWorksOnceItIsBack) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    test_server_close(&server);
+    post_command(CMD_RECONNECT);
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, "end\n"));
+    EXPECT_TRUE(test_peer_wait_closed(&peer, WAIT_MS));
+    test_peer_close(&peer);
+    pump_messages(2 * QUIET_MS);
+    EXPECT_EQ(program_box_count(&program), 0);
+    EXPECT_EQ(text_of(control(TRANSCRIPT_ID)), CONNECTED);
+    ASSERT_TRUE(program_running(&program));
+
+    ASSERT_TRUE(test_server_open(&server, address));
+    post_command(CMD_RECONNECT);
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+    expect_text(control(TRANSCRIPT_ID), CONNECTED + CONNECTED);
+}
+
+TEST_F(Menu, ReconnectReadsTheServerLineAgain) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    ASSERT_TRUE(test_server_open(&other_server, other_address));
+    ASSERT_TRUE(write_memo_ini(folder, memo_for(other_address)));
+    post_command(CMD_RECONNECT);
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, "end\n"));
+    test_peer_close(&peer);
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&other_server, &peer));
+}
+
+TEST_F(Menu, AboutShowsTheVersionBox) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    post_command(CMD_ABOUT);
+    HWND box = program_wait_box(&program, ABOUT_CAPTION, WAIT_MS);
+    ASSERT_NE(box, nullptr);
+    std::string text = message_box_text(box);
+    EXPECT_NE(text.find("Vantrel"), std::string::npos) << text;
+    EXPECT_EQ(GetWindow(box, GW_OWNER), main_window);
+    ASSERT_TRUE(program_answer_box(box, IDOK));
+    EXPECT_TRUE(program_running(&program));
+}
+
+TEST_F(Menu, ExitAsksFirstThenNoKeepsRunningAndYesEnds) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    post_command(CMD_EXIT);
+    ASSERT_NO_FATAL_FAILURE(answer_box(CONFIRM_CAPTION, QUIT_QUESTION, IDNO));
+    expect_no_frame(&peer);
+    ASSERT_TRUE(program_running(&program));
+    // Still connected and still sending.
+    remote_send_text(control(INPUT_ID), WM_SETTEXT, 0, HELLO_TEXT);
+    ASSERT_TRUE(PostMessageA(control(SEND_ID), BM_CLICK, 0, 0));
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, HELLO_TEXT + "\r\n"));
+
+    post_command(CMD_EXIT);
+    ASSERT_NO_FATAL_FAILURE(answer_box(CONFIRM_CAPTION, QUIT_QUESTION, IDYES));
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, "end\n"));
+    EXPECT_TRUE(test_peer_wait_closed(&peer, WAIT_MS));
+    expect_exit_code_zero();
+}
+
+// ---- Endings -------------------------------------------------------------------------------
+
+using Endings = ProgramTest;
+
+TEST_F(Endings, NoServerAtStartUpIsReportedAndEndsTheProgram) {
+    ASSERT_NO_FATAL_FAILURE(launch(memo_for(address)));
+    HWND box = program_wait_box(&program, ERROR_CAPTION, WAIT_MS);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+    ASSERT_NO_FATAL_FAILURE(answer_box(ERROR_CAPTION, CANNOT_CONNECT, IDOK));
+    expect_exit_code_zero();
+}
+
+TEST_F(Endings, VersionRefusalIsReportedAndEndsTheProgram) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    ASSERT_TRUE(test_peer_send(&peer, frame("ver_err")));
+    HWND box = program_wait_box(&program, ERROR_CAPTION, WAIT_MS);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), main_window);
+    ASSERT_NO_FATAL_FAILURE(answer_box(ERROR_CAPTION, WRONG_VERSION, IDOK));
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, "end\n"));
+    expect_exit_code_zero();
+}
+
+TEST_F(Endings, LostConnectionIsReportedAndTheWindowStays) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    test_peer_close(&peer);
+    ASSERT_NO_FATAL_FAILURE(answer_box(ERROR_CAPTION, RECEIVE_ERROR, IDOK));
+    expect_text(control(TRANSCRIPT_ID), CONNECTED + LOST);
+    ASSERT_TRUE(program_running(&program));
+
+    post_command(CMD_RECONNECT);
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+    expect_text(control(TRANSCRIPT_ID), CONNECTED + LOST + CONNECTED);
+}
+
+TEST_F(Endings, MissingMemoIniIsReportedOncePerLookup) {
+    folder = make_memo_folder("");
+    ASSERT_FALSE(folder.empty());
+    ASSERT_TRUE(DeleteFileA((folder + "\\memo.ini").c_str()));
+    ASSERT_TRUE(program_start(&program, VANTREL_EXE, folder));
+    int missing_boxes = 0;
+    std::string caption;
+    for (;;) {
+        HWND box = program_wait_box(&program, NULL, WAIT_MS);
+        ASSERT_NE(box, nullptr) << "after " << missing_boxes << " memo.ini boxes";
+        char text[64] = "";
+        GetWindowTextA(box, text, sizeof text);
+        caption = text;
+        if (caption != MEMO_CAPTION) {
+            break;
+        }
+        missing_boxes++;
+        EXPECT_EQ(message_box_text(box), NO_FILE);
+        ASSERT_TRUE(program_answer_box(box, IDOK));
+        ASSERT_LE(missing_boxes, 5);
+    }
+    // Four at start-up (name, font_name, font_size, server), one more when connecting.
+    EXPECT_EQ(missing_boxes, 5);
+    EXPECT_EQ(caption, ERROR_CAPTION);
+    ASSERT_NO_FATAL_FAILURE(answer_box(ERROR_CAPTION, CANNOT_CONNECT, IDOK));
+    expect_exit_code_zero();
+}
+
+// ---- Resources and a picture ---------------------------------------------------------------
+
+using Program = ProgramTest;
+
+#pragma pack(push, 2)
+struct icon_group_entry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bits;
+    DWORD bytes;
+    WORD id;
+};
+struct icon_group {
+    WORD reserved, type, count;
+    icon_group_entry entries[1];
+};
+#pragma pack(pop)
+
+// The icon group, manifest and version as they are inside vantrel.exe.
+TEST_F(Program, CarriesItsIconManifestAndVersion) {
+    HMODULE exe = LoadLibraryExA(windows_path(VANTREL_EXE).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+
+    HRSRC found = FindResourceA(exe, "MYICON", MAKEINTRESOURCEA(14)); // RT_GROUP_ICON
+    ASSERT_NE(found, nullptr);
+    const icon_group *icons = (const icon_group *)LockResource(LoadResource(exe, found));
+    ASSERT_NE(icons, nullptr);
+    ASSERT_EQ(icons->count, 1);
+    // 32 x 32 in 256 colours: 8 bits a pixel, a colour count of 0 standing for 256.
+    EXPECT_EQ(icons->entries[0].width, 32);
+    EXPECT_EQ(icons->entries[0].height, 32);
+    EXPECT_EQ(icons->entries[0].bits, 8);
+    EXPECT_EQ(icons->entries[0].colours, 0);
+
+    found = FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)); // RT_MANIFEST
+    ASSERT_NE(found, nullptr);
+    std::string manifest((const char *)LockResource(LoadResource(exe, found)),
+                         SizeofResource(exe, found));
+    EXPECT_NE(manifest.find("\"asInvoker\""), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find("Common-Controls"), std::string::npos) << manifest;
+
+    EXPECT_NE(FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16)), nullptr); // version
+    EXPECT_NE(FindResourceA(exe, "MYMENU", MAKEINTRESOURCEA(4)), nullptr);             // menu
+    FreeLibrary(exe);
+}
+
+// Who says what in the picture, in order.
+static const struct {
+    std::string speaker, text;
+} SCENE[] = {
+    // 花子: こんにちは。会議は 15 時からです。
+    {OTHER, "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\x81\x42\x89\xEF\x8B\x63\x82\xCD 15 "
+            "\x8E\x9E\x82\xA9\x82\xE7\x82\xC5\x82\xB7\x81\x42\r\n"},
+    // 太郎: 了解です。資料を用意しておきます。
+    {NAME, "\x97\xB9\x89\xF0\x82\xC5\x82\xB7\x81\x42\x8E\x91\x97\xBF\x82\xF0\x97\x70\x88\xD3"
+           "\x82\xB5\x82\xC4\x82\xA8\x82\xAB\x82\xDC\x82\xB7\x81\x42\r\n"},
+    // 次郎: 資料は共有フォルダーに置きました。
+    {NEXT_NAME, "\x8E\x91\x97\xBF\x82\xCD\x8B\xA4\x97\x4C\x83\x74\x83\x48\x83\x8B\x83\x5F\x81"
+                "\x5B\x82\xC9\x92\x75\x82\xAB\x82\xDC\x82\xB5\x82\xBD\x81\x42\r\n"},
+};
+
+static bool transcript_has_the_scene(void *box) {
+    std::string text;
+    return remote_text((HWND)box, &text) && text.find(SCENE[2].text) != std::string::npos;
+}
+
+// The part of the window Wine paints itself: the menu bar and the client area.  With no window
+// manager nobody draws the caption and frame, which would show as a black band.
+static RECT painted_area(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    MapWindowPoints(window, NULL, (POINT *)&client, 2);
+    RECT outer;
+    GetWindowRect(window, &outer);
+    RECT frame = {0, 0, 0, 0};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    client.top = outer.top - frame.top;
+    return client;
+}
+
+TEST_F(Program, ScreenshotOfAChatInJapanese) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    std::string frames = frame("e" + NAME + "\r\n" + OTHER + "\r\n" + NEXT_NAME + "\r\n");
+    for (const auto &line : SCENE) {
+        frames += frame("d" + line.speaker + ";" + line.text);
+    }
+    ASSERT_TRUE(test_peer_send(&peer, frames));
+    ASSERT_NO_FATAL_FAILURE(
+        expect_text(control(MEMBERS_ID), NAME + "\r\n" + OTHER + "\r\n" + NEXT_NAME + "\r\n"));
+    // よろしくお願いします
+    remote_send_text(control(INPUT_ID), WM_SETTEXT, 0,
+                     "\x82\xE6\x82\xEB\x82\xB5\x82\xAD\x82\xA8\x8A\xE8\x82\xA2\x82\xB5\x82\xDC"
+                     "\x82\xB7");
+    ASSERT_TRUE(pump_until(transcript_has_the_scene, control(TRANSCRIPT_ID), WAIT_MS));
+    ASSERT_TRUE(focus_remote_window(&program, control(INPUT_ID)));
+    pump_messages(500); // let the window finish painting
+
+    RECT area = painted_area(main_window);
+    if (GetFileAttributesA("Z:\\usr\\bin\\import") == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "no ImageMagick import to take the picture with";
+    }
+    EXPECT_TRUE(save_screen_area(area, VANTREL_SCREENSHOT, 10000)) << VANTREL_SCREENSHOT;
+}

@@ -1,0 +1,171 @@
+// The main window built in this process from the program's own class, procedures and resources,
+// for what only the owning process can read: the menu and its check mark, and the font.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "tests/wine/test_support.h"
+#include "ui/ui.h"
+
+enum { WAIT_MS = 5000 };
+
+// One loopback address per test, in 127.0.0.200-249.
+static int next_address = 0;
+static char address[32];
+static test_server server;
+static test_peer peer;
+static std::string folder;
+static char original_folder[MAX_PATH];
+static HWND window;
+
+static std::string memo_with(const char *font_size_line, const char *server_address) {
+    return std::string("name=ui;\r\nfont_name=IPAGothic;\r\n") + font_size_line +
+           "server=" + server_address + ";\r\n";
+}
+
+// Creates the window the way the entry point does, with memo.ini in the working folder, and takes
+// its connection.
+static void open_window(const char *font_size_line) {
+    folder = make_memo_folder(memo_with(font_size_line, address));
+    ASSERT_FALSE(folder.empty());
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    window = CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
+                             CW_USEDEFAULT, CW_USEDEFAULT, 550, 600, NULL, NULL, g_instance, NULL);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(test_server_accept(&server, &peer, WAIT_MS));
+    std::string hello;
+    ASSERT_EQ(test_peer_read_frame(&peer, &hello, WAIT_MS), PEER_FRAME);
+    EXPECT_EQ(hello, "vantrel002;ui");
+}
+
+static void close_window(void) {
+    if (window != NULL && IsWindow(window)) {
+        DestroyWindow(window);
+    }
+    window = NULL;
+    // Takes the quit message the destruction posted, so it cannot end a later wait early.
+    pump_messages(0);
+    test_peer_close(&peer);
+    SetCurrentDirectoryA(original_folder);
+    remove_memo_folder(folder);
+    folder.clear();
+}
+
+struct UiTest : ::testing::Test {
+    void SetUp() override {
+        static bool registered = false;
+        g_instance = GetModuleHandleA(NULL);
+        GetCurrentDirectoryA(sizeof original_folder, original_folder);
+        snprintf(address, sizeof address, "127.0.0.%d", 200 + next_address++ % 50);
+        peer.socket = INVALID_SOCKET;
+        ASSERT_TRUE(test_server_open(&server, address));
+        if (!registered) {
+            registered = register_main_class();
+        }
+        ASSERT_TRUE(registered);
+    }
+
+    void TearDown() override {
+        close_window();
+        test_server_close(&server);
+    }
+};
+
+static std::string menu_label(HMENU menu, int position) {
+    char label[64] = "";
+    GetMenuStringA(menu, position, label, sizeof label, MF_BYPOSITION);
+    return label;
+}
+
+static std::string hex(const std::string &bytes) {
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        char pair[4];
+        snprintf(pair, sizeof pair, "%02X ", (unsigned char)bytes[i]);
+        out += pair;
+    }
+    return out;
+}
+
+using Menu = UiTest;
+
+TEST_F(Menu, BarHoldsFileToolsAndHelpWithTheirCommands) {
+    ASSERT_NO_FATAL_FAILURE(open_window("font_size=10;\r\n"));
+    HMENU bar = GetMenu(window);
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(GetMenuItemCount(bar), 3);
+
+    // item -1 is the popup's own label on the bar.
+    const struct {
+        int popup, item;
+        std::string label;
+        UINT id;
+    } expected[] = {
+        {0, -1, "\x83\x74\x83\x40\x83\x43\x83\x8B(&F)", 0}, // ファイル(&F)
+        {0, 0, "\x8F\x49\x97\xB9(&X)", 40000},              // 終了(&X)
+        {1, -1, "\x83\x63\x81\x5B\x83\x8B(&T)", 0},         // ツール(&T)
+        {1, 0, "\x8D\xC4\x90\xDA\x91\xB1(&R)", 40003},      // 再接続(&R)
+        {1, 1, "\x8F\xED\x82\xC9\x8E\xE8\x91\x4F\x82\xC9\x95\x5C\x8E\xA6(&N)",
+         40001},                                    // 常に手前に表示(&N)
+        {2, -1, "\x83\x77\x83\x8B\x83\x76(&H)", 0}, // ヘルプ(&H)
+        {2, 0, "\x8F\xEE\x95\xF1(&A)", 40002},      // 情報(&A)
+    };
+    const int items_in_popup[] = {1, 2, 1};
+    for (int popup = 0; popup < 3; popup++) {
+        HMENU sub = GetSubMenu(bar, popup);
+        ASSERT_NE(sub, nullptr) << "popup " << popup;
+        EXPECT_EQ(GetMenuItemCount(sub), items_in_popup[popup]) << "popup " << popup;
+    }
+    for (const auto &e : expected) {
+        SCOPED_TRACE("popup " + std::to_string(e.popup) + " item " + std::to_string(e.item));
+        HMENU menu = e.item < 0 ? bar : GetSubMenu(bar, e.popup);
+        std::string label = menu_label(menu, e.item < 0 ? e.popup : e.item);
+        EXPECT_EQ(label, e.label) << "expected " << hex(e.label) << "\ngot      " << hex(label);
+        if (e.item >= 0) {
+            EXPECT_EQ(GetMenuItemID(menu, e.item), e.id);
+        }
+    }
+    EXPECT_EQ(GetMenuState(bar, 40001, MF_BYCOMMAND) & MF_CHECKED, 0u);
+}
+
+TEST_F(Menu, AlwaysOnTopChecksThenUnchecksItself) {
+    ASSERT_NO_FATAL_FAILURE(open_window("font_size=10;\r\n"));
+    const struct { bool on; } steps[] = {{true}, {false}, {true}, {false}};
+    for (const auto &s : steps) {
+        EXPECT_EQ(SendMessageA(window, WM_COMMAND, 40001, 0), 0);
+        bool checked = (GetMenuState(GetMenu(window), 40001, MF_BYCOMMAND) & MF_CHECKED) != 0;
+        bool topmost = (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        EXPECT_EQ(checked, s.on);
+        EXPECT_EQ(topmost, s.on);
+    }
+}
+
+using Children = UiTest;
+
+TEST_F(Children, FontComesFromMemoIniAndGoesWithTheWindow) {
+    const struct {
+        const char *line;
+        LONG height;
+    } cases[] = {
+        {"font_size=10;\r\n", 20},
+        {"font_size=12;\r\n", 24},
+        {"", 0}, // no font_size line: the system's default height
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        ASSERT_NO_FATAL_FAILURE(open_window(c.line));
+        HFONT font = (HFONT)SendMessageA(GetDlgItem(window, ID_TRANSCRIPT_BOX), WM_GETFONT, 0, 0);
+        ASSERT_NE(font, nullptr);
+        EXPECT_EQ((HFONT)SendMessageA(GetDlgItem(window, ID_INPUT_BOX), WM_GETFONT, 0, 0), font);
+        EXPECT_EQ((HFONT)SendMessageA(GetDlgItem(window, ID_MEMBER_LIST), WM_GETFONT, 0, 0), font);
+        EXPECT_NE((HFONT)SendMessageA(GetDlgItem(window, ID_SEND_BUTTON), WM_GETFONT, 0, 0), font);
+        LOGFONTA logical;
+        ASSERT_EQ(GetObjectA(font, sizeof logical, &logical), (int)sizeof logical);
+        EXPECT_EQ(logical.lfHeight, c.height);
+        EXPECT_EQ(logical.lfCharSet, SHIFTJIS_CHARSET);
+        EXPECT_STREQ(logical.lfFaceName, "IPAGothic");
+        close_window();
+        EXPECT_EQ(GetObjectA(font, sizeof logical, &logical), 0) << "font still alive";
+    }
+}
