@@ -235,16 +235,6 @@ RECT rect_in_parent(HWND window) {
     return rect;
 }
 
-std::string hex_bytes(const std::string &bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i++) {
-        char pair[4];
-        snprintf(pair, sizeof pair, "%02X ", (unsigned char)bytes[i]);
-        out += pair;
-    }
-    return out;
-}
-
 struct file_watch {
     std::string path;
 };

@@ -71,9 +71,6 @@ bool key_press(WORD virtual_key, bool with_shift);
 // The window's rectangle relative to its parent's client area.
 RECT rect_in_parent(HWND window);
 
-// Bytes as hex, so Shift-JIS differences can be read in a failure message.
-std::string hex_bytes(const std::string &bytes);
-
 // Saves the screen area as a PNG at png_path (a Unix path) with ImageMagick's import, run as a
 // Unix program through Wine.  False when import is not there or no file came within timeout_ms.
 bool save_screen_area(const RECT &area, const char *png_path, int timeout_ms);

@@ -78,16 +78,6 @@ static std::string menu_label(HMENU menu, int position) {
     return label;
 }
 
-static std::string hex(const std::string &bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i++) {
-        char pair[4];
-        snprintf(pair, sizeof pair, "%02X ", (unsigned char)bytes[i]);
-        out += pair;
-    }
-    return out;
-}
-
 using Menu = UiTest;
 
 TEST_F(Menu, BarHoldsFileToolsAndHelpWithTheirCommands) {
@@ -121,7 +111,8 @@ TEST_F(Menu, BarHoldsFileToolsAndHelpWithTheirCommands) {
         SCOPED_TRACE("popup " + std::to_string(e.popup) + " item " + std::to_string(e.item));
         HMENU menu = e.item < 0 ? bar : GetSubMenu(bar, e.popup);
         std::string label = menu_label(menu, e.item < 0 ? e.popup : e.item);
-        EXPECT_EQ(label, e.label) << "expected " << hex(e.label) << "\ngot      " << hex(label);
+        EXPECT_EQ(label, e.label) << "expected " << hex_bytes(e.label) << "\ngot      "
+                                  << hex_bytes(label);
         if (e.item >= 0) {
             EXPECT_EQ(GetMenuItemID(menu, e.item), e.id);
         }

@@ -187,13 +187,3 @@ void accept_client(test_server *server, test_peer *peer) {
 std::string frame(const std::string &payload) {
     return payload + '\x80';
 }
-
-std::string hex(const std::string &bytes) {
-    std::string out;
-    char two[4];
-    for (unsigned char byte : bytes) {
-        snprintf(two, sizeof two, "%02X ", byte);
-        out += two;
-    }
-    return out;
-}

@@ -40,6 +40,3 @@ bool wait_for_receive_thread_end(int timeout_ms);
 void accept_client(test_server *server, test_peer *peer);
 
 std::string frame(const std::string &payload);
-
-// Shown with the bytes in hex, so Shift-JIS differences can be read in a failure message.
-std::string hex(const std::string &bytes);

@@ -52,7 +52,8 @@ TEST_F(ConnectionTest, HelloCarriesTheDisplayNameFromMemoIni) {
         ASSERT_TRUE(test_server_accept(&server, &peer, 3000));
         std::string hello;
         EXPECT_EQ(test_peer_read_frame(&peer, &hello, 3000), PEER_FRAME);
-        EXPECT_EQ(hello, c.hello) << "expected " << hex(c.hello) << "\ngot      " << hex(hello);
+        EXPECT_EQ(hello, c.hello) << "expected " << hex_bytes(c.hello) << "\ngot      "
+                                  << hex_bytes(hello);
         disconnect_from_server();
         test_peer_close(&peer);
     }
@@ -67,9 +68,9 @@ TEST_F(ConnectionTest, DisconnectSaysGoodbyeClosesAndWaitsForTheThread) {
 
     std::string goodbye;
     EXPECT_EQ(test_peer_read_frame(&peer, &goodbye, 3000), PEER_FRAME);
-    EXPECT_EQ(goodbye, "end\n") << "got " << hex(goodbye);
+    EXPECT_EQ(goodbye, "end\n") << "got " << hex_bytes(goodbye);
     EXPECT_TRUE(test_peer_wait_closed(&peer, 3000)) << "the connection stayed open";
-    EXPECT_EQ(peer.unread, "") << "bytes after the goodbye: " << hex(peer.unread);
+    EXPECT_EQ(peer.unread, "") << "bytes after the goodbye: " << hex_bytes(peer.unread);
 
     // A second disconnect has nothing left to release and must not trip over the old handles.
     EXPECT_EQ(disconnect_from_server(), 0);
@@ -112,7 +113,7 @@ TEST_F(ConnectionTest, FailedConnectsReturnTheirCodesAndLeaveSocketsStarted) {
         int result = connect_to_server();
         std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_EQ(result, c.result);
-        EXPECT_EQ(printed, c.printed) << "got " << hex(printed);
+        EXPECT_EQ(printed, c.printed) << "got " << hex_bytes(printed);
         EXPECT_EQ(g_client.chat_socket, INVALID_SOCKET);
         EXPECT_EQ(g_client.receive_thread, (HANDLE)NULL);
         EXPECT_EQ(disconnect_from_server(), 0);

@@ -90,7 +90,8 @@ TEST_F(ReceiveTest, RelayedLinesBecomeStampedEntriesInOrder) {
                            entry("A", "b;c\r\n") + entry("Jiro", "nul dropped\r\n") +
                            entry("nosemicolon", "") + entry("\x91\xbe\x98\x59", "\x82\xa0");
     std::string got = without_stamps(shown, before, after);
-    EXPECT_EQ(got, expected) << "expected " << hex(expected) << "\ngot      " << hex(got);
+    EXPECT_EQ(got, expected) << "expected " << hex_bytes(expected) << "\ngot      "
+                             << hex_bytes(got);
     EXPECT_EQ(g_client.transcript, shown) << "the box and the transcript differ";
 
     // The last line (あ) is in view.
@@ -116,7 +117,7 @@ TEST_F(ReceiveTest, MemberFramesReplaceTheMemberList) {
     };
     int entries = 0;
     for (const auto &c : cases) {
-        SCOPED_TRACE(hex(c.payload));
+        SCOPED_TRACE(hex_bytes(c.payload));
         // The relay behind it shows once the member frame has been handled.
         ASSERT_TRUE(test_peer_send(&peer, frame(c.payload) + frame("dS;sentinel\r\n")));
         ASSERT_TRUE(wait_for_entries(++entries));
@@ -144,7 +145,7 @@ TEST_F(ReceiveTest, FramesThatShowNothing) {
     // サーバーが終了しました, with no line break
     EXPECT_EQ(printed, "\x83\x54\x81\x5b\x83\x6f\x81\x5b\x82\xaa\x8f\x49\x97\xb9\x82\xb5\x82\xdc"
                        "\x82\xb5\x82\xbd")
-        << "got " << hex(printed);
+        << "got " << hex_bytes(printed);
 }
 
 TEST_F(ReceiveTest, VersionRefusalAsksThenRequestsDestroy) {

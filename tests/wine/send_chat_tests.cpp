@@ -21,14 +21,14 @@ TEST_F(SendChatTest, SendsTheTextAndCrLfAsOneFrameThenEmptiesTheBox) {
         {longest, longest + "\r\n"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(hex(c.typed.substr(0, 16)));
+        SCOPED_TRACE(hex_bytes(c.typed.substr(0, 16)));
         SetWindowTextA(g_client.input_box, c.typed.c_str());
         SetFocus(g_client.member_list);
         EXPECT_EQ(send_chat_line(&g_client), 0);
         std::string payload;
         EXPECT_EQ(test_peer_read_frame(&peer, &payload, 3000), PEER_FRAME);
         EXPECT_EQ(payload, c.payload)
-            << "expected " << hex(c.payload) << "\ngot      " << hex(payload);
+            << "expected " << hex_bytes(c.payload) << "\ngot      " << hex_bytes(payload);
         EXPECT_EQ(window_text(g_client.input_box), "");
         EXPECT_EQ(GetFocus(), g_client.input_box);
     }
@@ -41,7 +41,8 @@ TEST_F(SendChatTest, EmptyBoxSendsNothingAndTouchesNothing) {
     EXPECT_EQ(send_chat_line(&g_client), -1);
     EXPECT_EQ(GetFocus(), g_client.member_list) << "the focus moved";
     std::string payload;
-    EXPECT_EQ(test_peer_read_frame(&peer, &payload, 200), PEER_TIMEOUT) << "sent " << hex(payload);
+    EXPECT_EQ(test_peer_read_frame(&peer, &payload, 200), PEER_TIMEOUT)
+        << "sent " << hex_bytes(payload);
 }
 
 TEST_F(SendChatTest, TextIsKeptWhenTheLineCannotGoOut) {
@@ -69,5 +70,5 @@ TEST_F(SendChatTest, TextIsKeptWhenTheLineCannotGoOut) {
     EXPECT_EQ(send_chat_line(&g_client), 0);
     std::string payload;
     EXPECT_EQ(test_peer_read_frame(&peer, &payload, 3000), PEER_FRAME);
-    EXPECT_EQ(payload, "\x82\xa0\r\n") << "got " << hex(payload);
+    EXPECT_EQ(payload, "\x82\xa0\r\n") << "got " << hex_bytes(payload);
 }

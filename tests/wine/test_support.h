@@ -72,6 +72,11 @@ bool test_peer_wait_closed(test_peer *peer, int timeout_ms);
 
 void test_peer_close(test_peer *peer);
 
+// ---- Failure messages ----------------------------------------------------------------------
+
+// The bytes in hex, so Shift-JIS differences can be read in a failure message.
+std::string hex_bytes(const std::string &bytes);
+
 // ---- memo.ini ------------------------------------------------------------------------------
 
 // Makes a new empty folder under the temporary folder, writes memo.ini there with exactly these
