@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "tests/e2e/program_driver.h"
+#include "tests/wine/expected_texts.h"
 #include "tests/wine/test_support.h"
 
 #include <psapi.h>
@@ -19,7 +20,6 @@ enum { FONT_HEIGHT = 20 };
 const DWORD BOX_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                         ES_AUTOHSCROLL | ES_WANTRETURN;
 
-static const std::string NAME = "\x91\xBE\x98\x59";    // 太郎
 static const std::string SPEAKER = "\x89\xD4\x8E\x71"; // 花子
 // こんにちは。今日の議題について少し話しましょう。
 static const std::string LINE_TEXT = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\x81\x42\x8D\xA1"
@@ -31,10 +31,6 @@ static const std::string FILLER_TEXT = "\x8B\x63\x8E\x96\x98\x5E\x82\xCC\x91\xB1
                                        "\x82\xB7\x81\x42\x97\x5C\x92\xE8\x82\xC7\x82\xA8\x82\xE8"
                                        "\x97\x88\x8F\x54\x82\xCC\x89\xEF\x8B\x63\x82\xC5\x8C\x88"
                                        "\x82\xDF\x82\xDC\x82\xB7\x81\x42";
-static const std::string ENTRY_LEAD = "\r\n\x81\x9F ";        // CR LF ◆
-static const std::string SAID = " \x82\xCC\x94\xAD\x8C\xBE "; // の発言
-static const std::string CONNECTED = "MESSAGE:\x90\xDA\x91\xB1\x82\xB3\x82\xEA\x82\xDC\x82\xB5"
-                                     "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続されました。
 
 // Lines timed per measure: enough to average out the loopback and the polling.
 enum { TIMED_LINES = 100, SET_TEXT_REPEATS = 3, SUSTAINED_LINES = 500 };

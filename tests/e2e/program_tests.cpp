@@ -6,11 +6,10 @@
 #include <string.h>
 
 #include "tests/e2e/program_driver.h"
+#include "tests/wine/expected_texts.h"
 #include "tests/wine/test_support.h"
 
 // What a user's tools see of the program: its class and caption, control ids, menu commands.
-static const char MAIN_CLASS[] = "vantrel";
-static const char MAIN_TITLE[] = "Vantrel";
 enum { TRANSCRIPT_ID = 101, INPUT_ID = 102, SEND_ID = 103, MEMBERS_ID = 104 };
 enum { CMD_EXIT = 40000, CMD_TOPMOST = 40001, CMD_ABOUT = 40002, CMD_RECONNECT = 40003 };
 
@@ -18,37 +17,12 @@ enum { CMD_EXIT = 40000, CMD_TOPMOST = 40001, CMD_ABOUT = 40002, CMD_RECONNECT =
 // "nothing happens" is watched for.
 enum { WAIT_MS = 5000, QUIET_MS = 400 };
 
-static const std::string NAME = "\x91\xBE\x98\x59";       // 太郎
-static const std::string OTHER = "\x89\xD4\x8E\x71";      // 花子
-static const std::string SEND_LABEL = "\x94\xAD\x8C\xBE"; // 発言
-static const std::string CONNECTED = "MESSAGE:\x90\xDA\x91\xB1\x82\xB3\x82\xEA\x82\xDC\x82\xB5"
-                                     "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続されました。
-static const std::string LOST = "MESSAGE:\x90\xDA\x91\xB1\x82\xAA\x90\xD8\x82\xEA\x82\xDC\x82\xB5"
-                                "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続が切れました。
 static const std::string HELLO_TEXT = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"; // こんにちは
 static const std::string LINE_ONE = "\x88\xEA\x8D\x73\x96\xDA";                   // 一行目
 static const std::string LINE_TWO = "\x93\xF1\x8D\x73\x96\xDA";                   // 二行目
 static const std::string NEXT_NAME = "\x8E\x9F\x98\x59";                          // 次郎
 static const std::string BUTTON_TEXT =
     "\x83\x7B\x83\x5E\x83\x93\x82\xC5\x91\x97\x82\xE8\x82\xDC\x82\xB7"; // ボタンで送ります
-
-static const char ERROR_CAPTION[] = "ERROR";
-static const char MEMO_CAPTION[] = "memo.ini";
-static const char ABOUT_CAPTION[] =
-    "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93\x8F\xEE\x95\xF1"; // バージョン情報
-static const char CONFIRM_CAPTION[] = "\x8A\x6D\x94\x46";       // 確認
-static const std::string CANNOT_CONNECT = "\x90\xDA\x91\xB1\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
-                                          "\x82\xC5\x82\xB5\x82\xBD"; // 接続できませんでした
-static const std::string WRONG_VERSION = "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93\x82\xAA\x88\xE1"
-                                         "\x82\xA2\x82\xDC\x82\xB7"; // バージョンが違います
-static const std::string NO_FILE =
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8C\xA9\x82\xC2\x82"
-    "\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1"; // ファイルが見つかりません
-static const std::string QUIT_QUESTION =
-    "\x8F\x49\x97\xB9\x82\xB5\x82\xC4\x82\xE0\x82\xE6\x82\xEB"
-    "\x82\xB5\x82\xA2\x82\xC5\x82\xB7\x82\xA9"; // 終了してもよろしいですか
-static const std::string RECEIVE_ERROR =
-    "\x8E\xF3\x90\x4D\x83\x47\x83\x89\x81\x5B\x82\xC5\x82\xB7"; // 受信エラーです
 
 // Each test has two loopback addresses of its own in 127.0.0.100-199, so a lingering connection
 // of one test never meets the next.

@@ -8,36 +8,18 @@
 
 #include "client/protocol.h"
 #include "tests/e2e/program_driver.h"
+#include "tests/wine/expected_texts.h"
 #include "tests/wine/test_support.h"
 
 #include <tlhelp32.h>
 
-static const char MAIN_CLASS[] = "vantrel";
-static const char MAIN_TITLE[] = "Vantrel";
 enum { TRANSCRIPT_ID = 101, MEMBERS_ID = 104 };
 enum { CMD_RECONNECT = 40003 };
 
 // WAIT_MS is long next to a loopback round trip; ANSWER_MS is how soon the window must answer.
 enum { WAIT_MS = 5000, ANSWER_MS = 1000, PROBE_INTERVAL_MS = 20 };
 
-static const std::string NAME = "\x91\xBE\x98\x59";  // 太郎
-static const std::string OTHER = "\x89\xD4\x8E\x71"; // 花子
-static const std::string CONNECTED = "MESSAGE:\x90\xDA\x91\xB1\x82\xB3\x82\xEA\x82\xDC\x82\xB5"
-                                     "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続されました。
-static const std::string LOST = "MESSAGE:\x90\xDA\x91\xB1\x82\xAA\x90\xD8\x82\xEA\x82\xDC\x82\xB5"
-                                "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続が切れました。
-static const std::string RECEIVE_ERROR =
-    "\x8E\xF3\x90\x4D\x83\x47\x83\x89\x81\x5B\x82\xC5\x82\xB7"; // 受信エラーです
-static const std::string QUIT_QUESTION =
-    "\x8F\x49\x97\xB9\x82\xB5\x82\xC4\x82\xE0\x82\xE6\x82\xEB"
-    "\x82\xB5\x82\xA2\x82\xC5\x82\xB7\x82\xA9"; // 終了してもよろしいですか
-static const char ERROR_CAPTION[] = "ERROR";
-static const char CONFIRM_CAPTION[] = "\x8A\x6D\x94\x46"; // 確認
-
 // An entry is ENTRY_LEAD + name + SAID + time stamp + STAMP_END + text.
-static const std::string ENTRY_LEAD = "\r\n\x81\x9F ";        // CR LF ◆
-static const std::string SAID = " \x82\xCC\x94\xAD\x8C\xBE "; // の発言
-static const std::string STAMP_END = " : \r\n";
 enum { STAMP_LENGTH = 18 }; // "(2026/12/07 09:05)"
 
 // Each test listens on a loopback address of its own, from 127.0.0.200 up, so a lingering

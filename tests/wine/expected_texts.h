@@ -1,0 +1,42 @@
+// What the program shows and says, as the exact Shift-JIS bytes the tests expect.  Written as
+// escapes, with the text beside them, so the compiler's own conversion is checked too.
+#pragma once
+
+#include <string>
+
+static const char MAIN_CLASS[] = "vantrel";
+static const char MAIN_TITLE[] = "Vantrel";
+
+// The display names the tests chat under.
+static const std::string NAME = "\x91\xBE\x98\x59";  // 太郎
+static const std::string OTHER = "\x89\xD4\x8E\x71"; // 花子
+
+static const std::string CONNECTED = "MESSAGE:\x90\xDA\x91\xB1\x82\xB3\x82\xEA\x82\xDC\x82\xB5"
+                                     "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続されました。
+static const std::string LOST = "MESSAGE:\x90\xDA\x91\xB1\x82\xAA\x90\xD8\x82\xEA\x82\xDC\x82\xB5"
+                                "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続が切れました。
+
+// An entry is ENTRY_LEAD + name + SAID + time stamp + STAMP_END + text.
+static const std::string ENTRY_LEAD = "\r\n\x81\x9F ";        // CR LF ◆
+static const std::string SAID = " \x82\xCC\x94\xAD\x8C\xBE "; // の発言
+static const std::string STAMP_END = " : \r\n";
+
+static const std::string SEND_LABEL = "\x94\xAD\x8C\xBE"; // 発言
+
+static const char ERROR_CAPTION[] = "ERROR";
+static const char MEMO_CAPTION[] = "memo.ini";
+static const char ABOUT_CAPTION[] =
+    "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93\x8F\xEE\x95\xF1"; // バージョン情報
+static const char CONFIRM_CAPTION[] = "\x8A\x6D\x94\x46";       // 確認
+static const std::string CANNOT_CONNECT = "\x90\xDA\x91\xB1\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
+                                          "\x82\xC5\x82\xB5\x82\xBD"; // 接続できませんでした
+static const std::string WRONG_VERSION = "\x83\x6F\x81\x5B\x83\x57\x83\x87\x83\x93\x82\xAA\x88\xE1"
+                                         "\x82\xA2\x82\xDC\x82\xB7"; // バージョンが違います
+static const std::string NO_FILE =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8C\xA9\x82\xC2\x82"
+    "\xA9\x82\xE8\x82\xDC\x82\xB9\x82\xF1"; // ファイルが見つかりません
+static const std::string QUIT_QUESTION =
+    "\x8F\x49\x97\xB9\x82\xB5\x82\xC4\x82\xE0\x82\xE6\x82\xEB"
+    "\x82\xB5\x82\xA2\x82\xC5\x82\xB7\x82\xA9"; // 終了してもよろしいですか
+static const std::string RECEIVE_ERROR =
+    "\x8E\xF3\x90\x4D\x83\x47\x83\x89\x81\x5B\x82\xC5\x82\xB7"; // 受信エラーです
