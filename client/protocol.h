@@ -45,6 +45,10 @@ bool is_shutdown_notice(const std::string &relay_body);
 // body is the name and the text is empty.
 void split_relay(const std::string &relay_body, std::string *name, std::string *text);
 
+// True when text ends in the first byte of a two-byte Shift-JIS character whose second byte never
+// came, as a frame cut at a 0x80 second byte leaves it.
+bool ends_in_cut_character(const std::string &text);
+
 // "vantrel002;" + name: the first frame's payload on every connection.
 std::string hello_payload(const char *name);
 

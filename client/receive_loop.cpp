@@ -12,7 +12,8 @@ enum { RECEIVE_BLOCK = 4096 };
 // FLASHW_TRAY | FLASHW_TIMERNOFG: the taskbar button only, until the window comes forward.
 enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
 
-static void show_relay(client_state *cs, const std::string &body, FLASHWINFO *flash) {
+// Composes a relay's entry into cs->pending_entry and adds it to the entries waiting for the box.
+static void take_relay(client_state *cs, const std::string &body, std::string *waiting) {
     cs->pending_entry = body;
     if (is_shutdown_notice(cs->pending_entry)) {
         fputs("サーバーが終了しました", stdout);
@@ -28,21 +29,32 @@ static void show_relay(client_state *cs, const std::string &body, FLASHWINFO *fl
     char stamp[TIME_STAMP_CAPACITY];
     format_time_stamp(stamp, &t);
     cs->pending_entry = compose_entry(name, stamp, text);
-
-    if (receive_stop_requested()) {
-        return;
-    }
-    append_to_transcript(cs, cs->pending_entry);
-    if (receive_stop_requested()) {
-        return;
-    }
-    FlashWindowEx(flash);
+    *waiting += cs->pending_entry;
 }
 
-// Acts on one finished payload.  Returns 0 when the thread must end.
-static int handle_payload(client_state *cs, const std::string &payload, FLASHWINFO *flash) {
+// Shows the waiting entries with one append and one flash.  Entries that arrive together in one
+// received block go to the box together, so a flood costs the window one repaint per block
+// instead of one per line; the transcript ends the same either way.
+static void show_entries(client_state *cs, std::string *waiting, FLASHWINFO *flash) {
+    if (waiting->empty()) {
+        return;
+    }
+    if (!receive_stop_requested()) {
+        append_to_transcript(cs, *waiting);
+    }
+    waiting->clear();
+    if (!receive_stop_requested()) {
+        FlashWindowEx(flash);
+    }
+}
+
+// Acts on one finished payload; relays wait in *waiting for show_entries.  Returns 0 when the
+// thread must end.
+static int handle_payload(client_state *cs, const std::string &payload, std::string *waiting,
+                          FLASHWINFO *flash) {
     switch (classify_payload(payload)) {
     case PAYLOAD_VERSION_REFUSAL:
+        show_entries(cs, waiting, flash);
         // The box holds this thread until the user answers; the destroy request then ends the
         // program, and this thread makes no further calls.
         if (!receive_stop_requested()) {
@@ -53,12 +65,19 @@ static int handle_payload(client_state *cs, const std::string &payload, FLASHWIN
         }
         return 0;
     case PAYLOAD_MEMBER_LIST:
+        // Earlier lines first, so the views change in the order the server spoke.
+        show_entries(cs, waiting, flash);
         if (!receive_stop_requested()) {
             set_member_list(cs, payload.substr(1));
         }
         break;
     case PAYLOAD_RELAY:
-        show_relay(cs, payload.substr(1), flash);
+        take_relay(cs, payload.substr(1), waiting);
+        // The box turns text into characters one append at a time: a cut character's lone first
+        // byte would swallow the line break that starts the next entry, so it goes alone.
+        if (ends_in_cut_character(cs->pending_entry)) {
+            show_entries(cs, waiting, flash);
+        }
         break;
     case PAYLOAD_IGNORED:
         break;
@@ -98,6 +117,7 @@ DWORD WINAPI receive_loop(LPVOID param) {
     flash.dwTimeout = 0;
 
     frame_assembler frame;
+    std::string waiting;
     char block[RECEIVE_BLOCK];
     for (;;) {
         int got = recv(chat_socket, block, sizeof block, 0);
@@ -112,11 +132,12 @@ DWORD WINAPI receive_loop(LPVOID param) {
             if (receive_stop_requested()) {
                 return 0;
             }
-            int go_on = handle_payload(cs, frame.payload, &flash);
+            int go_on = handle_payload(cs, frame.payload, &waiting, &flash);
             frame_reset(&frame);
             if (!go_on) {
                 return 0;
             }
         }
+        show_entries(cs, &waiting, &flash);
     }
 }

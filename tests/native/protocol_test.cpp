@@ -167,6 +167,27 @@ TEST(RelayParsing, FirstSemicolonSeparatesNameAndText) {
     }
 }
 
+TEST(CutCharacters, OnlyADanglingFirstByteCounts) {
+    struct {
+        std::string text;
+        bool cut;
+    } cases[] = {
+        {"", false},
+        {"abc\r\n", false},
+        {"\x83", true},         // ム cut before its 0x80
+        {"ab\x81", true},       // ÷ cut likewise
+        {"\x82\xa0", false},    // あ whole
+        {"\x82\xa0\x83", true}, // あ, then a cut character
+        {"\x83\x81", false},    // one character whose second byte looks like a first byte
+        {"\x83\x81\x81", true}, // that character, then a cut one
+        {"\xe0\x40\xfc", true}, // the upper lead range
+        {"\xa0\xdf", false},    // half-width katakana are single bytes
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.cut, ends_in_cut_character(c.text)) << "text [" << c.text << "]";
+    }
+}
+
 TEST(SentPayloads, HelloChatAndGoodbyeBytes) {
     // The name buffer holds 31 bytes and a NUL; nothing past it is sent.
     char long_name[40];

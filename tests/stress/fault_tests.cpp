@@ -494,15 +494,10 @@ TEST_F(ServerFaults, ByteEightyInsideShiftJisEndsTheFrameAndTheRestIsAFrameOfIts
 
 // ---- Floods ---------------------------------------------------------------------------------
 
-// Under Wine on Xvfb every update of a visible edit control waits about 10 ms on the X server, so
-// a burst this size shown whole would take minutes.  Most of it arrives while the window is
-// minimized, as a busy chat in the background does; every entry still costs the program's window
-// thread the same four window calls.  The last VISIBLE_FRAMES arrive with the window restored.
-enum { BURST_FRAMES = 10000, VISIBLE_FRAMES = 500 };
+enum { BURST_FRAMES = 10000 };
 
 TEST_F(Floods, TenThousandRelayFramesArriveInOrderWhileTheWindowAnswers) {
     ASSERT_NO_FATAL_FAILURE(start_chat());
-    ShowWindowAsync(main_window, SW_SHOWMINNOACTIVE);
     flood f;
     flood_begin(&f, peer.socket, 1);
     flood_refill(&f, BURST_FRAMES);
@@ -512,21 +507,14 @@ TEST_F(Floods, TenThousandRelayFramesArriveInOrderWhileTheWindowAnswers) {
     DWORD start = GetTickCount();
     bool sent = flood_drain(&f, 20000);
     LRESULT lines = 0;
-    bool hidden_part =
-        sent && wait_for_lines(control(TRANSCRIPT_ID),
-                               lines_with_entries(BURST_FRAMES - VISIBLE_FRAMES), 90000, &lines);
-    DWORD hidden_took = GetTickCount() - start;
-    ShowWindowAsync(main_window, SW_RESTORE);
-    bool all = hidden_part && wait_for_lines(control(TRANSCRIPT_ID),
-                                             lines_with_entries(BURST_FRAMES), 60000, &lines);
+    bool all = sent && wait_for_lines(control(TRANSCRIPT_ID), lines_with_entries(BURST_FRAMES),
+                                      60000, &lines);
     DWORD took = GetTickCount() - start;
-    probe_finish(&probe, 100);
+    probe_finish(&probe, 10);
     ASSERT_TRUE(sent) << "the program stopped taking bytes";
     ASSERT_TRUE(all) << "the burst stalled at " << lines << " lines";
-    EXPECT_FALSE(IsIconic(main_window));
-    printf("[          ] %d relayed lines shown in %lu ms (the last %d, visible, in %lu ms); %d "
-           "answers, the slowest %lu ms\n",
-           BURST_FRAMES, took, VISIBLE_FRAMES, took - hidden_took, probe.samples, probe.worst_ms);
+    printf("[          ] %d relayed lines shown in %lu ms; %d answers, the slowest %lu ms\n",
+           BURST_FRAMES, took, probe.samples, probe.worst_ms);
 
     std::string got;
     ASSERT_TRUE(remote_text(control(TRANSCRIPT_ID), &got));
