@@ -121,20 +121,6 @@ HWND program_wait_box(const launched_program *program, const char *caption, int 
     return program_wait_window(program, "#32770", caption, timeout_ms);
 }
 
-static bool window_gone(void *context) {
-    return !IsWindow((HWND)context);
-}
-
-bool program_answer_box(HWND box, int button_id) {
-    HWND button = GetDlgItem(box, button_id);
-    if (button == NULL) {
-        return false;
-    }
-    DWORD_PTR ignored;
-    SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, 2 * REMOTE_TIMEOUT_MS, &ignored);
-    return pump_until(window_gone, box, 2 * REMOTE_TIMEOUT_MS);
-}
-
 int program_box_count(const launched_program *program) {
     window_search search = {program->process.dwProcessId, "#32770", NULL, NULL, 0};
     window_found(&search);

@@ -38,11 +38,6 @@ HWND program_wait_window(const launched_program *program, const char *window_cla
 // The program's visible message box with this caption; NULL after timeout_ms.
 HWND program_wait_box(const launched_program *program, const char *caption, int timeout_ms);
 
-// Clicks the box's button (IDOK, IDYES, ...) and waits, pumping, for the box to go.  In a prefix
-// with managed windows and no window manager running, Wine waits about two seconds for a manager
-// to confirm that the hidden box is withdrawn; the test prefixes use unmanaged windows.
-bool program_answer_box(HWND box, int button_id);
-
 // How many visible message boxes the program shows right now, whatever their caption.
 int program_box_count(const launched_program *program);
 

@@ -5,17 +5,15 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tests/e2e/program_driver.h"
+#include "tests/e2e/program_fixture.h"
 #include "tests/wine/expected_texts.h"
 #include "tests/wine/test_support.h"
 
 // What a user's tools see of the program: its class and caption, control ids, menu commands.
-enum { TRANSCRIPT_ID = 101, INPUT_ID = 102, SEND_ID = 103, MEMBERS_ID = 104 };
 enum { CMD_EXIT = 40000, CMD_TOPMOST = 40001, CMD_ABOUT = 40002, CMD_RECONNECT = 40003 };
 
-// Long next to a loopback round trip, short enough to keep the run quick.  QUIET_MS is how long
-// "nothing happens" is watched for.
-enum { WAIT_MS = 5000, QUIET_MS = 400 };
+// How long "nothing happens" is watched for.
+enum { QUIET_MS = 400 };
 
 static const std::string HELLO_TEXT = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"; // こんにちは
 static const std::string LINE_ONE = "\x88\xEA\x8D\x73\x96\xDA";                   // 一行目
@@ -27,51 +25,21 @@ static const std::string BUTTON_TEXT =
 // Each test has two loopback addresses of its own in 127.0.0.100-199, so a lingering connection
 // of one test never meets the next.
 static int next_address = 0;
-static char address[32];
 static char other_address[32];
-
-static test_server server;
 static test_server other_server;
-static test_peer peer;
-static launched_program program;
-static std::string folder;
-static HWND main_window;
 
 struct ProgramTest : ::testing::Test {
     void SetUp() override {
-        snprintf(address, sizeof address, "127.0.0.%d", 100 + next_address++ % 100);
+        program_fixture_begin(100 + next_address++ % 100);
         snprintf(other_address, sizeof other_address, "127.0.0.%d", 100 + next_address++ % 100);
-        server.listener = INVALID_SOCKET;
         other_server.listener = INVALID_SOCKET;
-        peer.socket = INVALID_SOCKET;
-        peer.unread.clear();
-        ZeroMemory(&program, sizeof program);
-        folder.clear();
-        main_window = NULL;
     }
 
-    // A failed test never leaves the program running into the next one.
     void TearDown() override {
-        program_end(&program);
-        test_peer_close(&peer);
-        test_server_close(&server);
+        program_fixture_end();
         test_server_close(&other_server);
-        remove_memo_folder(folder);
     }
 };
-
-static std::string memo_for(const char *server_address) {
-    return "name=" + NAME +
-           ";\r\nfont_name=IPAGothic;\r\nfont_size=10;\r\nserver=" + server_address + ";\r\n";
-}
-
-static std::string frame(const std::string &payload) {
-    return payload + '\x80';
-}
-
-static HWND control(int id) {
-    return GetDlgItem(main_window, id);
-}
 
 static std::string text_of(HWND window) {
     std::string text;
@@ -79,12 +47,6 @@ static std::string text_of(HWND window) {
         return "<no answer>";
     }
     return text;
-}
-
-static void launch(const std::string &memo_ini) {
-    folder = make_memo_folder(memo_ini);
-    ASSERT_FALSE(folder.empty());
-    ASSERT_TRUE(program_start(&program, VANTREL_EXE, folder)) << "cannot start " << VANTREL_EXE;
 }
 
 static void expect_frame(test_peer *from, const std::string &payload) {
@@ -106,22 +68,6 @@ static void expect_text(HWND window, const std::string &expected) {
         << "expected " << hex_bytes(expected) << "\ngot      " << hex_bytes(got);
 }
 
-// Accepts the program's connection on listener and checks its first frame: the hello, exactly.
-static void accept_hello(test_server *listener, test_peer *into) {
-    ASSERT_TRUE(test_server_accept(listener, into, WAIT_MS)) << "the program did not connect";
-    ASSERT_NO_FATAL_FAILURE(expect_frame(into, "vantrel002;" + NAME));
-}
-
-// The program started against this test's server: connected, greeted and showing its window.
-static void start_chat(void) {
-    ASSERT_TRUE(test_server_open(&server, address));
-    ASSERT_NO_FATAL_FAILURE(launch(memo_for(address)));
-    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
-    main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
-    ASSERT_NE(main_window, nullptr) << "no visible window of class vantrel titled Vantrel";
-    ASSERT_NO_FATAL_FAILURE(expect_text(control(TRANSCRIPT_ID), CONNECTED));
-}
-
 static void post_command(WORD id) {
     ASSERT_TRUE(PostMessageA(main_window, WM_COMMAND, id, 0));
 }
@@ -132,7 +78,7 @@ static void answer_box(const char *caption, const std::string &text, int button)
     ASSERT_NE(box, nullptr) << "no box captioned " << hex_bytes(caption);
     EXPECT_EQ(message_box_text(box), text)
         << "expected " << hex_bytes(text) << "\ngot      " << hex_bytes(message_box_text(box));
-    ASSERT_TRUE(program_answer_box(box, button));
+    ASSERT_TRUE(answer_message_box(box, button));
 }
 
 static void expect_exit_code_zero(void) {
@@ -505,7 +451,7 @@ TEST_F(Menu, AboutShowsTheVersionBox) {
     std::string text = message_box_text(box);
     EXPECT_NE(text.find("Vantrel"), std::string::npos) << text;
     EXPECT_EQ(GetWindow(box, GW_OWNER), main_window);
-    ASSERT_TRUE(program_answer_box(box, IDOK));
+    ASSERT_TRUE(answer_message_box(box, IDOK));
     EXPECT_TRUE(program_running(&program));
 }
 
@@ -581,7 +527,7 @@ TEST_F(Endings, MissingMemoIniIsReportedOncePerLookup) {
         }
         missing_boxes++;
         EXPECT_EQ(message_box_text(box), NO_FILE);
-        ASSERT_TRUE(program_answer_box(box, IDOK));
+        ASSERT_TRUE(answer_message_box(box, IDOK));
         ASSERT_LE(missing_boxes, 5);
     }
     // Four at start-up (name, font_name, font_size, server), one more when connecting.

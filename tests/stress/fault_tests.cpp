@@ -7,65 +7,38 @@
 #include <string.h>
 
 #include "client/protocol.h"
-#include "tests/e2e/program_driver.h"
+#include "tests/e2e/program_fixture.h"
 #include "tests/wine/expected_texts.h"
 #include "tests/wine/test_support.h"
 
 #include <tlhelp32.h>
 
-enum { TRANSCRIPT_ID = 101, MEMBERS_ID = 104 };
 enum { CMD_RECONNECT = 40003 };
 
-// WAIT_MS is long next to a loopback round trip; ANSWER_MS is how soon the window must answer.
-enum { WAIT_MS = 5000, ANSWER_MS = 1000, PROBE_INTERVAL_MS = 20 };
+// How soon the window must answer, and how often it is asked.
+enum { ANSWER_MS = 1000, PROBE_INTERVAL_MS = 20 };
 
 // An entry is ENTRY_LEAD + name + SAID + time stamp + STAMP_END + text.
 enum { STAMP_LENGTH = 18 }; // "(2026/12/07 09:05)"
 
-// Each test listens on a loopback address of its own, from 127.0.0.200 up, so a lingering
-// connection of one test never meets the next.
+// Each test listens on a loopback address of its own, from 127.0.0.200 up.
 static int next_address = 200;
-static char address[32];
-
-static test_server server;
-static test_peer peer;
-static launched_program program;
-static std::string folder;
-static HWND main_window;
 
 struct ProgramTest : ::testing::Test {
     void SetUp() override {
-        snprintf(address, sizeof address, "127.0.0.%d", next_address++);
-        server.listener = INVALID_SOCKET;
-        peer.socket = INVALID_SOCKET;
-        peer.unread.clear();
-        ZeroMemory(&program, sizeof program);
-        folder.clear();
-        main_window = NULL;
+        program_fixture_begin(next_address++);
     }
 
-    // A failed test never leaves the program running into the next one.
     void TearDown() override {
-        program_end(&program);
-        test_peer_close(&peer);
-        test_server_close(&server);
-        remove_memo_folder(folder);
+        program_fixture_end();
     }
 };
 
 typedef ProgramTest ServerFaults;
 typedef ProgramTest Floods;
 
-static std::string frame(const std::string &payload) {
-    return payload + '\x80';
-}
-
 static std::string relay(const std::string &name, const std::string &text) {
     return frame("d" + name + ";" + text);
-}
-
-static HWND control(int id) {
-    return GetDlgItem(main_window, id);
 }
 
 static bool ends_with(const std::string &text, const std::string &tail) {
@@ -78,28 +51,6 @@ static std::string tail_of(const std::string &text) {
     size_t keep = 300;
     return text.size() <= keep ? hex_bytes(text)
                                : "... " + hex_bytes(text.substr(text.size() - keep));
-}
-
-static void accept_hello(test_peer *into) {
-    ASSERT_TRUE(test_server_accept(&server, into, WAIT_MS)) << "the program did not connect";
-    std::string hello;
-    ASSERT_EQ(test_peer_read_frame(into, &hello, WAIT_MS), PEER_FRAME) << "no hello came";
-    ASSERT_EQ(hello, "vantrel002;" + NAME) << "got " << hex_bytes(hello);
-}
-
-// The program started against this test's server: connected, greeted and showing its window.
-static void start_chat(void) {
-    ASSERT_TRUE(test_server_open(&server, address));
-    folder = make_memo_folder("name=" + NAME + ";\r\nfont_name=IPAGothic;\r\nfont_size=10;\r\n" +
-                              "server=" + address + ";\r\n");
-    ASSERT_FALSE(folder.empty());
-    ASSERT_TRUE(program_start(&program, VANTREL_EXE, folder)) << "cannot start " << VANTREL_EXE;
-    ASSERT_NO_FATAL_FAILURE(accept_hello(&peer));
-    main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
-    ASSERT_NE(main_window, nullptr) << "no visible window of class vantrel titled Vantrel";
-    std::string got;
-    ASSERT_TRUE(wait_for_remote_text(control(TRANSCRIPT_ID), CONNECTED, WAIT_MS, &got))
-        << "expected " << hex_bytes(CONNECTED) << "\ngot      " << hex_bytes(got);
 }
 
 // Polls the window's text, gently: a long transcript costs the program a copy per read.
@@ -380,7 +331,7 @@ TEST_F(ServerFaults, ClosingMidFrameShowsReceiveErrorAndEndsWithTheLostLine) {
     probe_start(&probe, main_window);
     pump_messages(300);
     probe_finish(&probe, 5);
-    ASSERT_TRUE(program_answer_box(box, IDOK));
+    ASSERT_TRUE(answer_message_box(box, IDOK));
 
     std::string got;
     ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), LOST, WAIT_MS, &got))
@@ -715,7 +666,7 @@ TEST_F(Floods, TwoHundredReconnectsUnderAFloodLeaveOneThreadAndNoLeak) {
     test_peer_close(&peer);
     HWND box = program_wait_box(&program, ERROR_CAPTION, WAIT_MS);
     ASSERT_NE(box, nullptr) << "no ERROR box after the server closed";
-    ASSERT_TRUE(program_answer_box(box, IDOK));
+    ASSERT_TRUE(answer_message_box(box, IDOK));
     ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), LOST, WAIT_MS, &got));
     watch.expected = threads_before - 1;
     EXPECT_TRUE(pump_until(threads_reached, &watch, 3000))
@@ -738,7 +689,7 @@ TEST_F(Floods, ClosingDuringAFloodEndsTheProcessWithCodeZeroWithinASecond) {
     ASSERT_NE(box, nullptr) << "no question before closing";
     EXPECT_EQ(message_box_text(box), QUIT_QUESTION);
     DWORD clicked = GetTickCount();
-    ASSERT_TRUE(program_answer_box(box, IDYES));
+    ASSERT_TRUE(answer_message_box(box, IDYES));
     DWORD code = 1;
     bool ended = program_wait_exit(&program, WAIT_MS, &code);
     DWORD took = GetTickCount() - clicked;

@@ -81,6 +81,8 @@ std::string message_box_text(HWND box) {
     return text == NULL ? std::string() : window_text(text);
 }
 
+enum { ANSWER_TIMEOUT_MS = 6000 };
+
 static bool window_gone(void *context) {
     return !IsWindow((HWND)context);
 }
@@ -92,8 +94,10 @@ bool answer_message_box(HWND box, int button_id) {
     }
     // Sent, not posted: under Wine on an X display without a window manager, the box's thread
     // sits in waits that serve sent messages only, and a posted click stays unanswered.  A box
-    // thread that waits on this one meanwhile is served: a thread blocked in SendMessageA still
-    // handles messages sent to it.
-    SendMessageA(button, BM_CLICK, 0, 0);
-    return pump_until(window_gone, box, 2000);
+    // thread that waits on this one meanwhile is served: a thread blocked in SendMessageTimeoutA
+    // still handles messages sent to it.  The time-out keeps a box of a hung process from
+    // holding the test.
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_NORMAL, ANSWER_TIMEOUT_MS, &ignored);
+    return pump_until(window_gone, box, ANSWER_TIMEOUT_MS);
 }

@@ -28,8 +28,9 @@ HWND wait_for_message_box(const char *caption, int timeout_ms);
 // The box's text, as shown (the static control with id 0xFFFF).
 std::string message_box_text(HWND box);
 
-// Clicks the box's button with this id (IDOK, IDYES, IDNO, ...) and waits, pumping, for the box
-// to go away.  False when there is no such button or the box is still there after two seconds.
+// Clicks the box's button with this id (IDOK, IDYES, IDNO, ...), in this process or another, and
+// waits, pumping, for the box to go away.  False when there is no such button or the box is still
+// there after six seconds.
 bool answer_message_box(HWND box, int button_id);
 
 // ---- A scripted chat server ----------------------------------------------------------------
