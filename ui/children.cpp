@@ -6,14 +6,18 @@
 #include "client/connection.h"
 #include "client/receive.h"
 #include "settings/settings.h"
+#include "ui/dpi_rules.h"
 #include "ui/layout.h"
 #include "ui/ui.h"
 
 enum { INPUT_LIMIT = 511 };
 
 static char font_face[FONT_NAME_CAPACITY];
-static int font_height;
+static int font_height; // at 96 DPI
 static HFONT font;
+// The DPI the font and the layout are made for: the window's own, or the last one WM_DPICHANGED
+// gave.
+static int window_dpi = BASE_DPI;
 
 static const DWORD EDIT_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                                 ES_AUTOHSCROLL | ES_WANTRETURN;
@@ -24,8 +28,8 @@ static HWND create_child(HWND parent, const char *cls, const char *text, DWORD s
 }
 
 static HFONT create_font(void) {
-    return CreateFontA(font_height, 0, 0, 0, 0, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+    return CreateFontA(dpi_scale(font_height, window_dpi), 0, 0, 0, 0, FALSE, FALSE, FALSE,
+                       SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, font_face);
 }
 
@@ -46,16 +50,21 @@ static void create_controls(HWND parent) {
         create_child(parent, "BUTTON", "発言", WS_CHILD | WS_VISIBLE, ID_SEND_BUTTON);
 }
 
+static void set_box_fonts(void) {
+    SendMessageA(g_client.transcript_box, WM_SETFONT, (WPARAM)font, TRUE);
+    SendMessageA(g_client.input_box, WM_SETFONT, (WPARAM)font, TRUE);
+    SendMessageA(g_client.member_list, WM_SETFONT, (WPARAM)font, TRUE);
+}
+
 int create_children(HWND main_window) {
     g_client.main_window = main_window;
     load_settings(g_client.name, g_client.server, font_face, &font_height);
+    window_dpi = dpi_of_window(main_window);
     font = create_font();
     create_controls(main_window);
     install_input_box_keys(g_client.input_box);
 
-    SendMessageA(g_client.transcript_box, WM_SETFONT, (WPARAM)font, TRUE);
-    SendMessageA(g_client.input_box, WM_SETFONT, (WPARAM)font, TRUE);
-    SendMessageA(g_client.member_list, WM_SETFONT, (WPARAM)font, TRUE);
+    set_box_fonts();
     SetFocus(g_client.input_box);
 
     g_client.receive_start = receive_loop;
@@ -77,7 +86,7 @@ int layout_children(HWND main_window) {
     RECT client;
     GetClientRect(main_window, &client);
     child_rect r[LAYOUT_COUNT];
-    compute_layout(client.right - client.left, client.bottom - client.top, r);
+    compute_layout(client.right - client.left, client.bottom - client.top, window_dpi, r);
 
     const child_rect *t = &r[LAYOUT_TRANSCRIPT];
     MoveWindow(g_client.transcript_box, t->x, t->y, t->width, t->height, TRUE);
@@ -93,6 +102,22 @@ int layout_children(HWND main_window) {
         const child_rect *c = &r[rest[i].slot];
         MoveWindow(rest[i].window, c->x, c->y, c->width, c->height, TRUE);
     }
+    return 0;
+}
+
+int rescale_children(HWND main_window, int dpi, const RECT *suggested) {
+    window_dpi = dpi;
+    // The move lays the children out for the new column, unless the size stays the same.  The
+    // layout at the end covers that case, and scrolls the transcript back to its end once the new
+    // font has changed its lines.
+    SetWindowPos(main_window, NULL, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    HFONT old_font = font;
+    font = create_font();
+    set_box_fonts();
+    DeleteObject(old_font);
+    layout_children(main_window);
     return 0;
 }
 

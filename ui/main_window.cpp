@@ -6,6 +6,7 @@
 #include "client/send_chat.h"
 #include "resources/resource.h"
 #include "resources/version.h"
+#include "ui/dpi_rules.h"
 #include "ui/ui.h"
 
 HINSTANCE g_instance;
@@ -28,6 +29,19 @@ bool register_main_class(void) {
     wc.lpszMenuName = "MYMENU";
     wc.lpszClassName = MAIN_WINDOW_CLASS;
     return RegisterClassExA(&wc) != 0;
+}
+
+HWND create_main_window(void) {
+    // Only the system's DPI is known before the window exists; the window's own DPI sizes the font
+    // and the column once it does.
+    int dpi = dpi_of_screen();
+    HWND window = CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, dpi_scale(MAIN_WINDOW_WIDTH, dpi),
+                                  dpi_scale(MAIN_WINDOW_HEIGHT, dpi), NULL, NULL, g_instance, NULL);
+    if (window) {
+        fit_to_monitor(window);
+    }
+    return window;
 }
 
 static void ask_to_close(HWND window) {
@@ -84,6 +98,9 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         return 0;
     case WM_SIZE:
         layout_children(window);
+        return 0;
+    case WM_DPICHANGED:
+        rescale_children(window, HIWORD(wparam), (const RECT *)lparam);
         return 0;
     case WM_CLOSE:
         ask_to_close(window);

@@ -6,6 +6,8 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     g_instance = instance;
+    // Awareness is settled for the whole process by the time its first window exists.
+    dpi_become_aware();
 
     WSADATA wsa;
     if (WSAStartup(0x0202, &wsa) != 0) {
@@ -17,9 +19,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     if (!register_main_class())
         return 0;
 
-    HWND window = CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, MAIN_WINDOW_WIDTH,
-                                  MAIN_WINDOW_HEIGHT, NULL, NULL, instance, NULL);
+    HWND window = create_main_window();
     if (!window)
         return 0;
 

@@ -616,7 +616,8 @@ static RECT painted_area(HWND window) {
     return client;
 }
 
-TEST_F(Program, ScreenshotOfAChatInJapanese) {
+// Shows the window as it looks in a chat, and saves the picture at png_path.
+static void take_picture_of_a_chat(const char *png_path) {
     ASSERT_NO_FATAL_FAILURE(start_chat());
     std::string frames = frame("e" + NAME + "\r\n" + OTHER + "\r\n" + NEXT_NAME + "\r\n");
     for (const auto &line : SCENE) {
@@ -637,5 +638,53 @@ TEST_F(Program, ScreenshotOfAChatInJapanese) {
     if (GetFileAttributesA("Z:\\usr\\bin\\import") == INVALID_FILE_ATTRIBUTES) {
         GTEST_SKIP() << "no ImageMagick import to take the picture with";
     }
-    EXPECT_TRUE(save_screen_area(area, VANTREL_SCREENSHOT, 10000)) << VANTREL_SCREENSHOT;
+    EXPECT_TRUE(save_screen_area(area, png_path, 10000)) << png_path;
+}
+
+TEST_F(Program, ScreenshotOfAChatInJapanese) {
+    take_picture_of_a_chat(VANTREL_SCREENSHOT);
+}
+
+// ---- On a 144-DPI screen -------------------------------------------------------------------
+// Run in a Wine prefix of their own whose screen is 144 DPI (ctest's program_tests_144dpi); every
+// other test sees 96.
+
+using HighDpi = ProgramTest;
+
+static void expect_screen_at_144_dpi(void) {
+    HDC screen = GetDC(NULL);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(NULL, screen);
+    ASSERT_EQ(dpi, 144) << "needs a Wine prefix whose LogPixels is 144";
+}
+
+TEST_F(HighDpi, WindowAndColumnGrowByHalfAndStayOnTheScreen) {
+    ASSERT_NO_FATAL_FAILURE(expect_screen_at_144_dpi());
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    RECT outer;
+    GetWindowRect(main_window, &outer);
+    EXPECT_EQ(outer.right - outer.left, 825);
+    EXPECT_EQ(outer.bottom - outer.top, 900);
+    MONITORINFO monitor;
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(
+        GetMonitorInfoA(MonitorFromWindow(main_window, MONITOR_DEFAULTTONEAREST), &monitor));
+    RECT inside;
+    EXPECT_TRUE(IntersectRect(&inside, &outer, &monitor.rcWork) && EqualRect(&inside, &outer))
+        << "window " << outer.left << "," << outer.top << " to " << outer.right << ","
+        << outer.bottom << ", work area to " << monitor.rcWork.right << ","
+        << monitor.rcWork.bottom;
+
+    RECT client;
+    GetClientRect(main_window, &client);
+    for (int id : {MEMBERS_ID, SEND_ID}) {
+        RECT r = rect_in_parent(control(id));
+        EXPECT_EQ(r.right - r.left, 150) << "control " << id;
+        EXPECT_EQ(r.left, client.right - 150) << "control " << id;
+    }
+}
+
+TEST_F(HighDpi, ScreenshotOfAChatInJapanese) {
+    ASSERT_NO_FATAL_FAILURE(expect_screen_at_144_dpi());
+    take_picture_of_a_chat(VANTREL_SCREENSHOT_144DPI);
 }

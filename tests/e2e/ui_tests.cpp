@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "tests/wine/test_support.h"
+#include "ui/dpi_rules.h"
 #include "ui/ui.h"
 
 enum { WAIT_MS = 5000 };
@@ -30,8 +31,7 @@ static void open_window(const char *font_size_line) {
     folder = make_memo_folder(memo_with(font_size_line, address));
     ASSERT_FALSE(folder.empty());
     ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
-    window = CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
-                             CW_USEDEFAULT, CW_USEDEFAULT, 550, 600, NULL, NULL, g_instance, NULL);
+    window = create_main_window();
     ASSERT_NE(window, nullptr);
     ASSERT_TRUE(test_server_accept(&server, &peer, WAIT_MS));
     std::string hello;
@@ -61,6 +61,8 @@ struct UiTest : ::testing::Test {
         peer.socket = INVALID_SOCKET;
         ASSERT_TRUE(test_server_open(&server, address));
         if (!registered) {
+            // As the entry point does, before the first window.
+            EXPECT_NE(dpi_become_aware(), AWARE_NONE);
             registered = register_main_class();
         }
         ASSERT_TRUE(registered);
@@ -158,5 +160,106 @@ TEST_F(Children, FontComesFromMemoIniAndGoesWithTheWindow) {
         EXPECT_STREQ(logical.lfFaceName, "IPAGothic");
         close_window();
         EXPECT_EQ(GetObjectA(font, sizeof logical, &logical), 0) << "font still alive";
+    }
+}
+
+static HFONT font_of(int id) {
+    return (HFONT)SendMessageA(GetDlgItem(window, id), WM_GETFONT, 0, 0);
+}
+
+static LONG font_height(HFONT font) {
+    LOGFONTA logical;
+    return GetObjectA(font, sizeof logical, &logical) == (int)sizeof logical ? logical.lfHeight
+                                                                             : -99999;
+}
+
+static std::string text_of(HWND box) {
+    std::string text(GetWindowTextLengthA(box) + 1, '\0');
+    text.resize(GetWindowTextA(box, &text[0], (int)text.size()));
+    return text;
+}
+
+static bool transcript_has_line_40(void *box) {
+    return text_of((HWND)box).find("line 40\r\n") != std::string::npos;
+}
+
+// The top of the transcript's last line of text lies inside the box.
+static bool last_line_in_view(HWND box) {
+    LRESULT lines = SendMessageA(box, EM_GETLINECOUNT, 0, 0);
+    LRESULT start = SendMessageA(box, EM_LINEINDEX, lines - 2, 0);
+    LRESULT position = SendMessageA(box, EM_POSFROMCHAR, start, 0);
+    RECT inside;
+    GetClientRect(box, &inside);
+    int top = (short)HIWORD(position);
+    return position != -1 && top >= 0 && top < inside.bottom;
+}
+
+// Wine 8 sends no WM_DPICHANGED of its own, so the test sends it as Windows would on a move to
+// another monitor.
+TEST_F(Children, DpiChangeMovesTheWindowAndRemakesFontAndColumn) {
+    ASSERT_NO_FATAL_FAILURE(open_window("font_size=10;\r\n"));
+    std::string relays;
+    for (int i = 1; i <= 40; i++) {
+        relays += "dx;line " + std::to_string(i) + "\r\n\x80";
+    }
+    ASSERT_TRUE(test_peer_send(&peer, relays));
+    HWND transcript = GetDlgItem(window, ID_TRANSCRIPT_BOX);
+    ASSERT_TRUE(pump_until(transcript_has_line_40, transcript, WAIT_MS));
+    std::string before = text_of(transcript);
+
+    const struct {
+        int dpi;
+        RECT suggested;
+        LONG column, font_height;
+    } steps[] = {
+        {144, {40, 30, 865, 930}, 150, 30},
+        {192, {10, 20, 1110, 1000}, 200, 40},
+        {96, {40, 30, 590, 630}, 100, 20},
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(std::to_string(s.dpi) + " DPI");
+        HFONT old_font = font_of(ID_TRANSCRIPT_BOX);
+        EXPECT_EQ(
+            SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(s.dpi, s.dpi), (LPARAM)&s.suggested), 0);
+        RECT outer;
+        GetWindowRect(window, &outer);
+        EXPECT_TRUE(EqualRect(&outer, &s.suggested))
+            << outer.left << "," << outer.top << " to " << outer.right << "," << outer.bottom;
+
+        RECT client, members;
+        GetClientRect(window, &client);
+        GetWindowRect(GetDlgItem(window, ID_MEMBER_LIST), &members);
+        MapWindowPoints(NULL, window, (POINT *)&members, 2);
+        EXPECT_EQ(members.right - members.left, s.column);
+        EXPECT_EQ(members.left, client.right - s.column);
+
+        HFONT font = font_of(ID_TRANSCRIPT_BOX);
+        EXPECT_EQ(font_of(ID_INPUT_BOX), font);
+        EXPECT_EQ(font_of(ID_MEMBER_LIST), font);
+        EXPECT_EQ(font_height(font), s.font_height);
+        EXPECT_EQ(font_height(old_font), -99999) << "the old font is still alive";
+
+        EXPECT_EQ(text_of(transcript), before);
+        EXPECT_TRUE(last_line_in_view(transcript));
+    }
+}
+
+// Run in a Wine prefix of their own whose screen is 144 DPI (ctest's ui_tests_144dpi); every other
+// test sees 96.
+using HighDpi = UiTest;
+
+TEST_F(HighDpi, FontIsMadeForTheWindowsDpi) {
+    ASSERT_EQ(dpi_of_screen(), 144) << "needs a Wine prefix whose LogPixels is 144";
+    const struct {
+        const char *line;
+        LONG height;
+    } cases[] = {
+        {"font_size=10;\r\n", 30}, {"font_size=7;\r\n", 21}, {"", 0}, // still the system's default
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        ASSERT_NO_FATAL_FAILURE(open_window(c.line));
+        EXPECT_EQ(font_height(font_of(ID_TRANSCRIPT_BOX)), c.height);
+        close_window();
     }
 }
