@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "client/connection.h"
+#include "client/conversation_log.h"
 #include "client/receive.h"
 #include "settings/settings.h"
 #include "ui/layout.h"
@@ -49,6 +50,7 @@ static void create_controls(HWND parent) {
 int create_children(HWND main_window) {
     g_client.main_window = main_window;
     load_settings(g_client.name, g_client.server, font_face, &font_height);
+    conversation_log_start_from_settings();
     font = create_font();
     create_controls(main_window);
     install_input_box_keys(g_client.input_box);
