@@ -54,15 +54,19 @@ static size_t value_length(const char *value) {
     return length;
 }
 
-// The whole file, read raw: text mode would stop at the byte 0x1A, which UTF-16 text holds (尚 is
-// 1a 5c).  False when there is no memory for it.
-static bool read_all(FILE *file, std::string *bytes) {
+// The whole file as the Shift-JIS text the lookup reads.  Read raw: text mode would stop at the
+// byte 0x1A, which UTF-16 text holds (尚 is 1a 5c).  Converted before any chunk is cut, so every
+// capacity counts Shift-JIS bytes: 太郎 is 4 of them, not UTF-8's 6.  False when there is no
+// memory for it.
+static bool read_text(FILE *file, std::string *text) {
     try {
+        std::string bytes;
         char block[4096];
         size_t got;
         while ((got = fread(block, 1, sizeof block, file)) > 0) {
-            bytes->append(block, got);
+            bytes.append(block, got);
         }
+        *text = memo_text_from_bytes(bytes);
         return true;
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
@@ -89,15 +93,13 @@ int read_setting(FILE *file, const char *key, size_t capacity, char *destination
     }
     rewind(file);
     char *chunk = (char *)malloc(capacity > 0 ? capacity : 1);
-    std::string bytes;
-    if (chunk == NULL || !read_all(file, &bytes)) {
+    std::string text;
+    if (chunk == NULL || !read_text(file, &text)) {
         fprintf(stderr, "メモリ確保に失敗しました: %s\n", strerror(errno));
         free(chunk);
         fclose(file);
         return -1;
     }
-    // Converted first, so every capacity counts Shift-JIS bytes: 太郎 is 4 of them, not UTF-8's 6.
-    const std::string text = memo_text_from_bytes(bytes);
     int found = 0;
     size_t at = 0;
     // A chunk of fewer than 2 bytes could hold no text and would never end.

@@ -18,8 +18,9 @@ enum {
 #define SETTINGS_FILE_NAME "memo.ini"
 
 // Looks key up in file (rewound first, closed before returning) and stores its value, or "NONE"
-// when no line matches, into destination.  Returns 0, or -1 when the line buffer cannot be had
-// (destination untouched).  Never reads past a line nor writes more than capacity bytes.
+// when no line matches, into destination.  The file is read raw and its text taken as
+// memo_text_from_bytes gives it.  Returns 0, or -1 when there is no memory for the line buffer or
+// the text (destination untouched).  Never reads past a line nor writes more than capacity bytes.
 int read_setting(FILE *file, const char *key, size_t capacity, char *destination);
 
 // memo.ini's raw bytes as the Shift-JIS text a lookup reads.  A byte-order mark decides UTF-8 or
