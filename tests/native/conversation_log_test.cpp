@@ -19,88 +19,64 @@ static const std::string SEPARATOR = "/";
 static std::string read_file(const std::string &path) {
     std::string bytes;
     FILE *file = fopen(path.c_str(), "rb");
+    for (int c; file != NULL && (c = fgetc(file)) != EOF;) {
+        bytes.push_back((char)c);
+    }
     if (file != NULL) {
-        char block[256];
-        size_t got;
-        while ((got = fread(block, 1, sizeof block, file)) > 0) {
-            bytes.append(block, got);
-        }
         fclose(file);
     }
     return bytes;
 }
 
-static const stamp_time BEFORE_MIDNIGHT = {2026, 12, 31, 23, 59};
-static const stamp_time AFTER_MIDNIGHT = {2027, 1, 1, 0, 0};
-
-TEST(ConversationLog, EachDayHasItsFileAndAConversationGoesOnPastMidnight) {
-    const struct {
-        stamp_time local;
-        const char *name;
-    } names[] = {
-        {BEFORE_MIDNIGHT, "2026-12-31.txt"},
-        {AFTER_MIDNIGHT, "2027-01-01.txt"},
-        {{2026, 3, 9, 0, 0}, "2026-03-09.txt"},
-    };
-    for (const auto &n : names) {
-        char name[LOG_NAME_CAPACITY];
-        log_file_name(name, &n.local);
-        EXPECT_STREQ(n.name, name);
-    }
+TEST(ConversationLog, DayFilesAcrossMidnightAndOneReportWhenAWriteFails) {
+    const stamp_time before = {2026, 12, 31, 23, 59}, after = {2027, 1, 1, 0, 0};
+    char name[LOG_NAME_CAPACITY];
+    log_file_name(name, &before);
+    EXPECT_STREQ("2026-12-31.txt", name);
+    log_file_name(name, &after);
+    EXPECT_STREQ("2027-01-01.txt", name);
 
     std::string folder;
     ASSERT_TRUE(make_scratch_folder(&folder));
-    // The folder is made, parents too; an existing day file is appended to, never truncated.
+    // Missing folders are made; an existing day file is appended to; past midnight the next
+    // day's file takes over.
     const std::string logs = folder + SEPARATOR + "logs", sub = logs + SEPARATOR + "sub";
     conversation_log_start(sub.c_str());
-    EXPECT_EQ(0, conversation_log_write("one\r\n", &BEFORE_MIDNIGHT));
+    EXPECT_EQ(0, conversation_log_write("one\r\n", &before));
     conversation_log_start(sub.c_str());
-    EXPECT_EQ(0, conversation_log_write("two\r\n", &BEFORE_MIDNIGHT));
-    EXPECT_EQ(0, conversation_log_write("three\r\n", &AFTER_MIDNIGHT));
-    EXPECT_STREQ("", conversation_log_failed_path());
-    conversation_log_start(NULL);
+    EXPECT_EQ(0, conversation_log_write("two\r\n", &before));
+    EXPECT_EQ(0, conversation_log_write("three\r\n", &after));
+    conversation_log_start("NONE");
+    EXPECT_EQ(0, conversation_log_write("four\r\n", &after));
     EXPECT_EQ("one\r\ntwo\r\n", read_file(sub + SEPARATOR + "2026-12-31.txt"));
     EXPECT_EQ("three\r\n", read_file(sub + SEPARATOR + "2027-01-01.txt"));
+    EXPECT_STREQ("", conversation_log_failed_path());
 
-    // "NONE" writes nothing, as no folder does.
-    conversation_log_start("NONE");
-    EXPECT_EQ(0, conversation_log_write("four\r\n", &AFTER_MIDNIGHT));
-    EXPECT_EQ("three\r\n", read_file(sub + SEPARATOR + "2027-01-01.txt"));
-
-    remove((sub + SEPARATOR + "2026-12-31.txt").c_str());
-    remove((sub + SEPARATOR + "2027-01-01.txt").c_str());
-    EXPECT_TRUE(remove_scratch_folder(sub));
-    EXPECT_TRUE(remove_scratch_folder(logs));
-    EXPECT_TRUE(remove_scratch_folder(folder));
-}
-
-// A failure is told once; the log then stays off and touches nothing more.
-TEST(ConversationLog, AFileThatCannotBeWrittenIsReportedOnceAndEndsTheLog) {
-    std::string folder;
-    ASSERT_TRUE(make_scratch_folder(&folder));
+    // A folder that is a file; natively also a day file whose every write fails.  Told once, then
+    // the log stays off.
     const std::string not_a_folder = folder + SEPARATOR + "memo.ini";
     ASSERT_TRUE(write_file(not_a_folder, "x"));
-    struct {
-        std::string log_folder;
-        bool runs_here;
-    } cases[] = {
-        {not_a_folder, true},
+    const std::string unwritable[] = {not_a_folder, sub};
+    size_t cases = 1;
 #ifndef _WIN32
-        // The day's file is there, but every write to it fails.
-        {folder, symlink("/dev/full", (folder + SEPARATOR + "2026-12-31.txt").c_str()) == 0},
+    ASSERT_EQ(0, symlink("/dev/full", (sub + "/2026-12-30.txt").c_str()));
+    cases = 2;
 #endif
-    };
-    for (const auto &c : cases) {
-        ASSERT_TRUE(c.runs_here) << c.log_folder;
-        conversation_log_start(c.log_folder.c_str());
-        EXPECT_EQ(-1, conversation_log_write("lost\r\n", &BEFORE_MIDNIGHT)) << c.log_folder;
-        EXPECT_EQ(c.log_folder + SEPARATOR + "2026-12-31.txt", conversation_log_failed_path());
-        EXPECT_EQ(0, conversation_log_write("later\r\n", &AFTER_MIDNIGHT)) << c.log_folder;
-        EXPECT_EQ(c.log_folder + SEPARATOR + "2026-12-31.txt", conversation_log_failed_path());
+    const stamp_time earlier = {2026, 12, 30, 12, 0};
+    for (size_t i = 0; i < cases; i++) {
+        conversation_log_start(unwritable[i].c_str());
+        EXPECT_EQ(-1, conversation_log_write("lost\r\n", &earlier)) << unwritable[i];
+        EXPECT_EQ(unwritable[i] + SEPARATOR + "2026-12-30.txt", conversation_log_failed_path());
+        EXPECT_EQ(0, conversation_log_write("later\r\n", &after)) << unwritable[i];
     }
     conversation_log_start(NULL);
     EXPECT_EQ("x", read_file(not_a_folder));
-    remove((folder + SEPARATOR + "2026-12-31.txt").c_str());
-    remove((folder + SEPARATOR + "2027-01-01.txt").c_str());
+    EXPECT_EQ("three\r\n", read_file(sub + SEPARATOR + "2027-01-01.txt"));
+
+    for (const char *day : {"2026-12-30.txt", "2026-12-31.txt", "2027-01-01.txt"}) {
+        remove((sub + SEPARATOR + day).c_str());
+    }
+    EXPECT_TRUE(remove_scratch_folder(sub));
+    EXPECT_TRUE(remove_scratch_folder(logs));
     EXPECT_TRUE(remove_scratch_folder(folder));
 }
