@@ -5,10 +5,14 @@
 
 #include "client/client_state.h"
 
+// Posted to the main window, once per run, when the conversation log cannot be written.
+enum { WM_LOG_FAILED = WM_APP + 1 };
+
 // Thread start routine; param is &g_client.  Returns 0 when it ends by itself.
 DWORD WINAPI receive_loop(LPVOID param);
 
-// Appends text to cs->transcript and to the end of the transcript box, scrolled to its last line.
+// Appends text to the conversation log, to cs->transcript and to the end of the transcript box,
+// scrolled to its last line.
 void append_to_transcript(client_state *cs, const std::string &text);
 
 void set_member_list(client_state *cs, const std::string &text);

@@ -10,7 +10,7 @@ static const char RESERVED_NAME[] = "SYSTEM";
 static_assert(sizeof ANONYMOUS_NAME <= NAME_CAPACITY, "the stand-in name must fit");
 
 FILE *open_settings_file(void) {
-    FILE *file = fopen(SETTINGS_FILE_NAME, "r");
+    FILE *file = fopen(SETTINGS_FILE_NAME, "rb");
     if (file == NULL) {
         report_missing_settings_file();
     }
@@ -53,4 +53,12 @@ int load_settings(char *name, char *server, char *font_face, int *font_height) {
 
     look_up("server", SERVER_CAPACITY, server);
     return 0;
+}
+
+int load_log_folder(char *folder) {
+    FILE *file = fopen(SETTINGS_FILE_NAME, "rb");
+    if (file == NULL) {
+        return -1;
+    }
+    return read_setting(file, "log_folder", LOG_FOLDER_CAPACITY, folder);
 }

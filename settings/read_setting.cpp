@@ -2,9 +2,10 @@
 #include "settings/settings.h"
 
 #include <errno.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <new>
 
 static const char NO_VALUE[] = "NONE";
 
@@ -36,8 +37,8 @@ static long match_position(const char *chunk, const char *key) {
 }
 
 // The value's length in bytes: up to the first ";" of the chunk, or, when the chunk has none, to
-// the chunk's end without its line break (text mode on Windows has already dropped the CR; on
-// other systems it is still there).
+// the chunk's end without its line break (the CR right before an LF is already gone, but one
+// before that stays, as text mode left it).
 static size_t value_length(const char *value) {
     const char *semicolon = strchr(value, ';');
     if (semicolon != NULL) {
@@ -53,21 +54,57 @@ static size_t value_length(const char *value) {
     return length;
 }
 
+// The whole file as the Shift-JIS text the lookup reads.  Read raw: text mode would stop at the
+// byte 0x1A, which UTF-16 text holds (尚 is 1a 5c).  Converted before any chunk is cut, so every
+// capacity counts Shift-JIS bytes: 太郎 is 4 of them, not UTF-8's 6.  False when there is no
+// memory for it.
+static bool read_text(FILE *file, std::string *text) {
+    try {
+        std::string bytes;
+        char block[4096];
+        size_t got;
+        while ((got = fread(block, 1, sizeof block, file)) > 0) {
+            bytes.append(block, got);
+        }
+        *text = memo_text_from_bytes(bytes);
+        return true;
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return false;
+    }
+}
+
+// The next chunk as fgets would give it from text: through the next LF, or capacity - 1 bytes.
+static size_t next_chunk(const std::string &text, size_t at, size_t chunk_size, char *chunk) {
+    size_t length = 0;
+    while (at + length < text.size() && length < chunk_size - 1) {
+        if (text[at + length++] == '\n') {
+            break;
+        }
+    }
+    memcpy(chunk, text.data() + at, length);
+    chunk[length] = '\0';
+    return length;
+}
+
 int read_setting(FILE *file, const char *key, size_t capacity, char *destination) {
     if (file == NULL) {
         return -1;
     }
     rewind(file);
     char *chunk = (char *)malloc(capacity > 0 ? capacity : 1);
-    if (chunk == NULL) {
+    std::string text;
+    if (chunk == NULL || !read_text(file, &text)) {
         fprintf(stderr, "メモリ確保に失敗しました: %s\n", strerror(errno));
+        free(chunk);
         fclose(file);
         return -1;
     }
-    // fgets takes an int; a chunk of fewer than 2 bytes could hold no text and would never end.
-    int chunk_size = capacity > (size_t)INT_MAX ? INT_MAX : (int)capacity;
     int found = 0;
-    while (chunk_size >= 2 && fgets(chunk, chunk_size, file) != NULL) {
+    size_t at = 0;
+    // A chunk of fewer than 2 bytes could hold no text and would never end.
+    while (capacity >= 2 && at < text.size()) {
+        at += next_chunk(text, at, capacity, chunk);
         long position = match_position(chunk, key);
         if (position >= 0) {
             const char *value = chunk + position + 1;

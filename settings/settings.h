@@ -4,28 +4,48 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include <string>
+
 // Capacities count the terminating NUL; each is also the size of the line buffer for its key.
 enum {
     NAME_CAPACITY = 32,
     FONT_NAME_CAPACITY = 260,
     FONT_SIZE_CAPACITY = 256,
-    SERVER_CAPACITY = 1024
+    SERVER_CAPACITY = 1024,
+    LOG_FOLDER_CAPACITY = 260
 };
 
 #define SETTINGS_FILE_NAME "memo.ini"
 
 // Looks key up in file (rewound first, closed before returning) and stores its value, or "NONE"
-// when no line matches, into destination.  Returns 0, or -1 when the line buffer cannot be had
-// (destination untouched).  Never reads past a line nor writes more than capacity bytes.
+// when no line matches, into destination.  The file is read raw and its text taken as
+// memo_text_from_bytes gives it.  Returns 0, or -1 when there is no memory for the line buffer or
+// the text (destination untouched).  Never reads past a line nor writes more than capacity bytes.
 int read_setting(FILE *file, const char *key, size_t capacity, char *destination);
 
-// Opens memo.ini from the working folder for one lookup.  When it cannot be opened the user is
-// told (report_missing_settings_file) and NULL comes back.
+// memo.ini's raw bytes as the Shift-JIS text a lookup reads.  A byte-order mark decides UTF-8 or
+// UTF-16 (either byte order); without one, bytes that are all valid UTF-8 with at least one
+// sequence of three bytes or more are UTF-8; anything else is already Shift-JIS and kept byte for
+// byte.  Then, as text mode read the file before, a CR right before an LF is dropped and the byte
+// 0x1A ends the text.
+std::string memo_text_from_bytes(const std::string &bytes);
+
+// Supplied by the platform layer: UTF-8 as Shift-JIS (code page 932), each character that has no
+// Shift-JIS form as "?".
+std::string shift_jis_from_utf8(const std::string &utf8);
+
+// Opens memo.ini from the working folder for one lookup, raw (binary mode).  When it cannot be
+// opened the user is told (report_missing_settings_file) and NULL comes back.
 FILE *open_settings_file(void);
 
 // The four start-up lookups, each from a fresh open of memo.ini.  name and server receive
 // NAME_CAPACITY and SERVER_CAPACITY bytes at most, font_face FONT_NAME_CAPACITY.
 int load_settings(char *name, char *server, char *font_face, int *font_height);
+
+// The log_folder lookup, from a fresh open of memo.ini, read once at start-up.  A missing file
+// leaves folder as it was and, unlike the other lookups, shows nothing: the other lookups have
+// told the user already.
+int load_log_folder(char *folder);
 
 // Supplied by the platform layer: tells the user memo.ini is missing.
 void report_missing_settings_file(void);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "client/connection.h"
+#include "client/conversation_log.h"
 #include "client/receive.h"
 #include "settings/settings.h"
 #include "ui/dpi_rules.h"
@@ -59,6 +60,7 @@ static void set_box_fonts(void) {
 int create_children(HWND main_window) {
     g_client.main_window = main_window;
     load_settings(g_client.name, g_client.server, font_face, &font_height);
+    conversation_log_start_from_settings();
     window_dpi = dpi_of_window(main_window);
     font = create_font();
     create_controls(main_window);

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "client/connection.h"
+#include "client/conversation_log.h"
+#include "client/receive.h"
 #include "client/send_chat.h"
 #include "resources/resource.h"
 #include "resources/version.h"
@@ -65,6 +67,14 @@ static void show_about(HWND window) {
                 "バージョン情報", MB_OK);
 }
 
+// Shown here, on the window's thread, while the receive thread carries on: entries keep arriving
+// in the transcript behind the box.
+static void report_log_failure(HWND window) {
+    std::string text = "ログを書き込めません\r\n";
+    text += conversation_log_failed_path();
+    MessageBoxA(window, text.c_str(), "ERROR", MB_OK);
+}
+
 static void reconnect(void) {
     // Failure stays quiet: the user can simply try again once the server is back.
     disconnect_from_server();
@@ -111,6 +121,9 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         return 0;
     case WM_COMMAND:
         on_command(window, LOWORD(wparam));
+        return 0;
+    case WM_LOG_FAILED:
+        report_log_failure(window);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);

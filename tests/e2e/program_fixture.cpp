@@ -57,8 +57,12 @@ void accept_hello(test_server *listener, test_peer *into) {
 }
 
 void start_chat(void) {
+    start_chat_with(memo_for(address));
+}
+
+void start_chat_with(const std::string &memo_ini) {
     ASSERT_TRUE(test_server_open(&server, address));
-    ASSERT_NO_FATAL_FAILURE(launch(memo_for(address)));
+    ASSERT_NO_FATAL_FAILURE(launch(memo_ini));
     ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
     main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
     ASSERT_NE(main_window, nullptr) << "no visible window of class vantrel titled Vantrel";

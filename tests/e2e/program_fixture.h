@@ -43,3 +43,4 @@ void accept_hello(test_server *listener, test_peer *into);
 
 // The program started against this test's server: connected, greeted and showing its window.
 void start_chat(void);
+void start_chat_with(const std::string &memo_ini);

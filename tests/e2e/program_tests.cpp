@@ -537,6 +537,147 @@ TEST_F(Endings, MissingMemoIniIsReportedOncePerLookup) {
     expect_exit_code_zero();
 }
 
+// ---- memo.ini as editors save it, and the conversation log ---------------------------------
+
+using Settings = ProgramTest;
+
+// UTF-16 LE with its mark: the text's units, then each byte of ascii widened.
+static std::string utf16le(const char16_t *text, const std::string &ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (; *text != 0; text++) {
+        bytes += std::string{(char)(*text & 0xFF), (char)(*text >> 8)};
+    }
+    for (char c : ascii) {
+        bytes += std::string{c, '\0'};
+    }
+    return bytes;
+}
+
+// The first line's key is the one a mark left in place would spoil; 尚 is 1a 5c in UTF-16 LE,
+// where reading in text mode would stop.
+TEST_F(Settings, MemoIniSavedAsUnicodeGivesTheHelloInShiftJis) {
+    ASSERT_TRUE(test_server_open(&server, address));
+    const std::string tail = ";\r\nserver=" + std::string(address) + ";\r\n";
+    const std::string memos[] = {
+        "\xEF\xBB\xBF" + std::string((const char *)u8"name=太郎") + tail,
+        utf16le(u"font_name=尚;\r\nname=太郎", tail),
+    };
+    for (const std::string &memo : memos) {
+        SCOPED_TRACE(hex_bytes(memo.substr(0, 8)));
+        ASSERT_NO_FATAL_FAILURE(launch(memo));
+        ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+        program_end(&program);
+        test_peer_close(&peer);
+        remove_memo_folder(folder);
+        folder.clear();
+    }
+}
+
+using Log = ProgramTest;
+
+// The day files of folder\log, oldest first: a test that runs past midnight writes two.
+static std::string read_log(void) {
+    std::string first_name, log;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\log\\*.txt").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        std::string text;
+        FILE *file = fopen((folder + "\\log\\" + found.cFileName).c_str(), "rb");
+        for (int c; file != NULL && (c = fgetc(file)) != EOF;) {
+            text.push_back((char)c);
+        }
+        if (file != NULL) {
+            fclose(file);
+        }
+        bool earlier = first_name.empty() || found.cFileName < first_name;
+        log = earlier ? text + log : log + text;
+        first_name = earlier ? found.cFileName : first_name;
+    }
+    FindClose(search);
+    return log;
+}
+
+static void expect_transcript_ending(const std::string &tail) {
+    std::string got;
+    DWORD start = GetTickCount();
+    while (!(remote_text(control(TRANSCRIPT_ID), &got) && got.size() >= tail.size() &&
+             got.compare(got.size() - tail.size(), tail.size(), tail) == 0)) {
+        ASSERT_LT(GetTickCount() - start, (DWORD)WAIT_MS)
+            << "the transcript ends " << hex_bytes(got);
+        pump_messages(20);
+    }
+}
+
+TEST_F(Log, ASessionWithALostConnectionAndAReconnectIsLoggedAsShown) {
+    ASSERT_NO_FATAL_FAILURE(start_chat_with(memo_for(address) + "log_folder=log;\r\n"));
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + HELLO_TEXT + "\r\n") +
+                                          frame("d" + NAME + ";" + LINE_ONE + "\r\n")));
+    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_ONE + "\r\n"));
+    test_peer_close(&peer);
+    ASSERT_NO_FATAL_FAILURE(answer_box(ERROR_CAPTION, RECEIVE_ERROR, IDOK));
+    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LOST));
+    post_command(CMD_RECONNECT);
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + LINE_TWO + "\r\n")));
+    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_TWO + "\r\n"));
+
+    std::string shown = text_of(control(TRANSCRIPT_ID));
+    EXPECT_NE(shown.find(LOST + CONNECTED), std::string::npos) << hex_bytes(shown);
+    EXPECT_EQ(read_log(), shown) << "shown " << hex_bytes(shown);
+}
+
+TEST_F(Log, KillingTheProgramLeavesEveryShownLineInTheLog) {
+    ASSERT_NO_FATAL_FAILURE(start_chat_with(memo_for(address) + "log_folder=log;\r\n"));
+    std::string flood;
+    for (int i = 0; i < 3000; i++) {
+        flood += frame("d" + OTHER + ";" + HELLO_TEXT + " " + std::to_string(i) + "\r\n");
+    }
+    ASSERT_TRUE(test_peer_send(&peer, flood));
+    // Killed in the middle of the flood, right after looking: what was on screen must be on disk.
+    std::string shown;
+    while (remote_text(control(TRANSCRIPT_ID), &shown) && shown.size() < 20000) {
+        pump_messages(10);
+    }
+    ASSERT_TRUE(TerminateProcess(program.process.hProcess, 99));
+    ASSERT_EQ(WaitForSingleObject(program.process.hProcess, WAIT_MS), WAIT_OBJECT_0);
+    std::string log = read_log();
+    ASSERT_GE(shown.size(), 20000u);
+    EXPECT_EQ(log.substr(0, shown.size()), shown)
+        << shown.size() << " bytes shown, " << log.size() << " in the log";
+}
+
+// log_folder names a file, so no day file can be made there.
+TEST_F(Log, AnUnwritableLogIsReportedOnceWhileTheChatGoesOn) {
+    ASSERT_TRUE(test_server_open(&server, address));
+    folder = make_memo_folder(memo_for(address) + "log_folder=log;\r\n");
+    ASSERT_FALSE(folder.empty());
+    FILE *blocker = fopen((folder + "\\log").c_str(), "wb");
+    ASSERT_NE(blocker, nullptr);
+    fclose(blocker);
+    ASSERT_TRUE(program_start(&program, VANTREL_EXE, folder));
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+    main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
+    ASSERT_NE(main_window, nullptr);
+
+    HWND box = program_wait_box(&program, ERROR_CAPTION, WAIT_MS);
+    ASSERT_NE(box, nullptr);
+    std::string text = message_box_text(box);
+    const std::string lead = LOG_FAILED + "\r\nlog\\";
+    EXPECT_TRUE(text.size() == lead.size() + 14 && text.compare(0, lead.size(), lead) == 0 &&
+                text.compare(text.size() - 4, 4, ".txt") == 0)
+        << hex_bytes(text);
+    // The box is up, and the conversation goes on behind it.
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + LINE_ONE + "\r\n")));
+    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_ONE + "\r\n"));
+    EXPECT_TRUE(IsWindowVisible(box));
+    ASSERT_TRUE(answer_message_box(box, IDOK));
+
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + LINE_TWO + "\r\n")));
+    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_TWO + "\r\n"));
+    pump_messages(QUIET_MS);
+    EXPECT_EQ(program_box_count(&program), 0);
+}
+
 // ---- Resources and a picture ---------------------------------------------------------------
 
 using Program = ProgramTest;

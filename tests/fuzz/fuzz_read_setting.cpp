@@ -1,9 +1,23 @@
-// Fuzzes the memo.ini lookup: any file contents, any key, at each capacity the client uses.
+// Fuzzes the memo.ini lookup: any file contents, in any encoding, any key, at each capacity the
+// client uses.
 #include "settings/settings.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+
+// Stands in for code page 932: ASCII stays, every other character (or stray byte) becomes "?".
+std::string shift_jis_from_utf8(const std::string &utf8) {
+    std::string out;
+    for (unsigned char c : utf8) {
+        if (c < 0x80) {
+            out.push_back((char)c);
+        } else if ((c & 0xC0) != 0x80) {
+            out.push_back('?');
+        }
+    }
+    return out;
+}
 
 static const size_t CAPACITIES[] = {NAME_CAPACITY, FONT_NAME_CAPACITY, FONT_SIZE_CAPACITY,
                                     SERVER_CAPACITY};
@@ -24,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     key[key_length] = '\0';
     const uint8_t *contents = data + 2 + key_length;
     size_t contents_size = size - 2 - key_length;
+
+    // The text the lookups read: converted, and ended where text mode ended it, at 0x1A.
+    const std::string text =
+        memo_text_from_bytes(std::string((const char *)contents, contents_size));
+    if (text.find('\x1a') != std::string::npos) {
+        abort();
+    }
 
     FILE *file = tmpfile();
     if (file == NULL || fwrite(contents, 1, contents_size, file) != contents_size) {
@@ -49,12 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             memchr(value, '\n', length) != NULL) {
             abort();
         }
-        // It is a run of bytes the file really holds.
-        bool found = false;
-        for (size_t at = 0; !found && at + length <= contents_size; at++) {
-            found = memcmp(contents + at, value, length) == 0;
-        }
-        if (!found) {
+        // It is a run of bytes the text really holds.
+        if (text.find(std::string(value, length)) == std::string::npos) {
             abort();
         }
     }

@@ -26,6 +26,39 @@ void report_missing_settings_file(void) {
     g_missing_reports++;
 }
 
+#ifndef _WIN32
+#include <iconv.h>
+
+// The program converts with Win32's code page 932; natively glibc's CP932 stands in, with "?" for
+// each character it lacks.  (Under Wine the program's own conversion is linked instead.)
+std::string shift_jis_from_utf8(const std::string &utf8) {
+    std::string out;
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    if (cd == (iconv_t)-1) {
+        ADD_FAILURE() << "iconv has no CP932";
+        return out;
+    }
+    char *in = (char *)utf8.data();
+    size_t in_left = utf8.size();
+    while (in_left > 0) {
+        char buffer[64];
+        char *at = buffer;
+        size_t room = sizeof buffer;
+        size_t result = iconv(cd, &in, &in_left, &at, &room);
+        out.append(buffer, (size_t)(at - buffer));
+        if (result == (size_t)-1 && errno != E2BIG) {
+            out += '?';
+            do {
+                in++;
+                in_left--;
+            } while (in_left > 0 && ((unsigned char)*in & 0xC0) == 0x80);
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+#endif
+
 // 名無しさん
 static const char ANONYMOUS[] = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
 
@@ -45,7 +78,7 @@ static std::string look_up_in(const std::string &contents, const char *key, size
     std::string path = folder + "/memo.ini";
     EXPECT_TRUE(write_file(path, contents));
     std::string destination(capacity + GUARD, GUARD_BYTE);
-    FILE *file = fopen(path.c_str(), "r");
+    FILE *file = fopen(path.c_str(), "rb");
     EXPECT_TRUE(file != NULL);
     *result = read_setting(file, key, capacity, &destination[0]);
     // Windows refuses to remove a file that is still open, so this also shows it was closed.
@@ -104,6 +137,8 @@ TEST(ReadSetting, FirstMatchingLineWinsAndNoMatchGivesNone) {
         {"\n\n\n", "name", "NONE"},
         {"font_name=Gothic;\n", "name", "NONE"},
         {"\nname=Taro;", "name", "Taro"},
+        // Text mode stopped at 0x1A, and a Shift-JIS file still does.
+        {"\x1a\nname=Taro;\n", "name", "NONE"},
     };
     check_lookups(cases, sizeof cases / sizeof cases[0]);
 }
@@ -117,6 +152,10 @@ TEST(ReadSetting, ValueEndsAtTheFirstSemicolon) {
         {"name=a=b;\n", "name", "a=b"},
         // 名無 stays as its Shift-JIS bytes.
         {"name=\x96\xbc\x96\xb3;\n", "name", "\x96\xbc\x96\xb3"},
+        // ﾃｨ in Shift-JIS is valid UTF-8 (è), but with no longer sequence it stays as it is.
+        {"name=\xc3\xa8;\r\n", "name", "\xc3\xa8"},
+        // é太郎 in UTF-8 without a mark: é has no Shift-JIS form and must not pass for "e".
+        {"name=\xc3\xa9\xe5\xa4\xaa\xe9\x83\x8e;\r\n", "name", "?\x91\xbe\x98\x59"},
     };
     check_lookups(cases, sizeof cases / sizeof cases[0]);
 }
@@ -128,6 +167,69 @@ TEST(ReadSetting, ValueWithoutSemicolonRunsToTheLineBreak) {
         {"name=Ta\rro\n", "name", "Ta\rro"}, {"name=Taro\nname=Jiro;\n", "name", "Taro"},
     };
     check_lookups(cases, sizeof cases / sizeof cases[0]);
+}
+
+// One memo.ini, saved in each encoding Notepad offers.  The text is written once; p is the
+// literal's prefix (u8 or u).
+#define LOGICAL_MEMO(p)                                                                            \
+    p##"log_folder=会話\\尚;\r\n"                                                               \
+       "name=一二三四五六七八九十百千;\r\n"                                            \
+       "font_name=ＭＳ ゴシック;\r\n"                                                        \
+       "font_size=10;\r\n"                                                                         \
+       "server=表示.example;\r\n"
+
+static std::string utf16_bytes(const char16_t *text, bool big_endian) {
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (; *text != 0; text++) {
+        char high = (char)(*text >> 8), low = (char)(*text & 0xFF);
+        bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+TEST(ReadSetting, EveryEncodingNotepadOffersGivesTheShiftJisValues) {
+    const struct {
+        const char *key;
+        size_t capacity;
+        std::string shift_jis;
+    } values[] = {
+        // 会話\尚: 尚 is 1a 5c in UTF-16, where text mode would have stopped reading.
+        {"log_folder", LOG_FOLDER_CAPACITY, "\x89\xEF\x98\x62\\\x8F\xAE"},
+        // The longest name in Shift-JIS still fits as UTF-8's 36 bytes: capacities count
+        // Shift-JIS bytes.  十 ends in 5c.
+        {"name", NAME_CAPACITY,
+         "\x88\xEA\x93\xF1\x8E\x4F\x8E\x6C\x8C\xDC\x98\x5A\x8E\xB5\x94\xAA\x8B\xE3\x8F\x5C\x95\x53"
+         "\x90\xE7"},
+        {"font_name", FONT_NAME_CAPACITY,
+         "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E"}, // ＭＳ ゴシック
+        {"font_size", FONT_SIZE_CAPACITY, "10"},
+        {"server", SERVER_CAPACITY, "\x95\x5C\x8E\xA6.example"}, // 表示: 表 ends in 5c
+    };
+    std::string shift_jis_file;
+    for (const auto &v : values) {
+        shift_jis_file += std::string(v.key) + "=" + v.shift_jis + ";\r\n";
+    }
+    const std::string utf8 = (const char *)LOGICAL_MEMO(u8);
+    const struct {
+        const char *encoding;
+        std::string contents;
+    } files[] = {
+        {"Shift-JIS", shift_jis_file},
+        {"UTF-8 with BOM", "\xEF\xBB\xBF" + utf8},
+        {"UTF-8", utf8},
+        {"UTF-16 LE", utf16_bytes(LOGICAL_MEMO(u), false)},
+        {"UTF-16 BE", utf16_bytes(LOGICAL_MEMO(u), true)},
+    };
+    for (const auto &f : files) {
+        for (const auto &v : values) {
+            int result = 0;
+            bool overrun = false;
+            std::string got = look_up_in(f.contents, v.key, v.capacity, &result, &overrun);
+            EXPECT_EQ(0, result) << f.encoding << ", " << v.key;
+            EXPECT_FALSE(overrun) << f.encoding << ", " << v.key;
+            EXPECT_EQ(v.shift_jis, got) << f.encoding << ", " << v.key;
+        }
+    }
 }
 
 struct capacity_case {

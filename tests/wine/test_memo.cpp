@@ -42,6 +42,19 @@ void remove_memo_folder(const std::string &folder) {
     if (folder.empty()) {
         return;
     }
-    DeleteFileA((folder + "\\memo.ini").c_str());
+    // What the program wrote there too: its log folder and day files.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string path = folder + "\\" + found.cFileName;
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                DeleteFileA(path.c_str());
+            } else if (found.cFileName[0] != '.') {
+                remove_memo_folder(path);
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
     RemoveDirectoryA(folder.c_str());
 }

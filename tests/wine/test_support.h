@@ -87,5 +87,5 @@ std::string make_memo_folder(const std::string &memo_ini);
 // Rewrites memo.ini in a folder made by make_memo_folder.  False on failure.
 bool write_memo_ini(const std::string &folder, const std::string &memo_ini);
 
-// Removes memo.ini and the folder.
+// Removes the folder with memo.ini and whatever else the program wrote into it.
 void remove_memo_folder(const std::string &folder);
