@@ -43,7 +43,10 @@ static void accept_waiting(net_socket listener) {
         if (s == NET_NO_SOCKET) {
             return;
         }
-        int slot = room_open(&g_room, peer.c_str());
+        long long now_ms = (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+        int slot = room_open(&g_room, peer.c_str(), peer.c_str(), now_ms);
         if (slot < 0) {
             net_close(s);
         } else {
@@ -190,7 +193,7 @@ static void finish(void) {
 }
 
 int event_loop_run(net_socket listener) {
-    room_init(&g_room);
+    room_init(&g_room, NULL);
     while (!stop_requested()) {
         serve_one_turn(listener);
     }

@@ -15,6 +15,9 @@ static void clear_slot(room_slot *s) {
     s->state = SLOT_FREE;
     s->overflowed = false;
     s->peer.clear();
+    s->address.clear();
+    s->opened_ms = 0;
+    s->serial = 0;
     s->name.clear();
     std::string().swap(s->input);
     std::string().swap(s->output);
@@ -120,7 +123,26 @@ static void take_frame(room *r, int slot, const char *payload, size_t count) {
     }
 }
 
-void room_init(room *r) {
+void room_default_rules(room_rules *rules) {
+    rules->places = 256;
+    rules->per_address = 8;
+    rules->hello_timeout_ms = 10000;
+}
+
+void room_init(room *r, const room_rules *rules) {
+    if (rules != NULL) {
+        r->rules = *rules;
+    } else {
+        room_default_rules(&r->rules);
+    }
+    // The slot array is sized for ROOM_MAX_PLACES; a bad value must not let the room outgrow it.
+    if (r->rules.places < 1 || r->rules.places > ROOM_MAX_PLACES) {
+        r->rules.places = r->rules.places < 1 ? 1 : ROOM_MAX_PLACES;
+    }
+    if (r->rules.per_address < 1) {
+        r->rules.per_address = 1;
+    }
+    r->opened = 0;
     for (int i = 0; i < ROOM_SLOTS; i++) {
         clear_slot(&r->slots[i]);
     }
@@ -128,19 +150,86 @@ void room_init(room *r) {
     r->log.clear();
 }
 
-int room_open(room *r, const char *peer) {
+// Connections that hold a place: everything open except those already marked for closing.
+static bool holds_place(const room_slot *s) {
+    return s->state != SLOT_FREE && s->state != SLOT_DEAD;
+}
+
+static void log_refusal(room *r, const char *peer, const char *why) {
+    r->log += peer;
+    r->log += " refused: ";
+    r->log += why;
+    r->log += '\n';
+}
+
+int room_open(room *r, const char *peer, const char *address, long long now_ms) {
+    int from_address = 0, taken = 0, free_slot = -1, oldest_greeting = -1;
     for (int i = 0; i < ROOM_SLOTS; i++) {
-        room_slot *s = &r->slots[i];
+        const room_slot *s = &r->slots[i];
         if (s->state == SLOT_FREE) {
-            clear_slot(s);
-            s->state = SLOT_GREETING;
-            s->peer = peer;
-            return i;
+            if (free_slot < 0) {
+                free_slot = i;
+            }
+            continue;
+        }
+        if (!holds_place(s)) {
+            continue;
+        }
+        taken++;
+        if (s->address == address) {
+            from_address++;
+        }
+        if (s->state == SLOT_GREETING &&
+            (oldest_greeting < 0 || s->serial < r->slots[oldest_greeting].serial)) {
+            oldest_greeting = i;
         }
     }
-    r->log += peer;
-    r->log += " refused: room full\n";
-    return -1;
+    // The cap is checked first: a crowd from one address must not push anyone else out.
+    if (from_address >= r->rules.per_address) {
+        char why[64];
+        snprintf(why, sizeof why, "over %d connections from one address", r->rules.per_address);
+        log_refusal(r, peer, why);
+        return -1;
+    }
+    // Only a caller that left closed slots unreleased can find no free entry; nobody is
+    // displaced for a newcomer that could not be seated anyway.
+    if (free_slot < 0 || (taken >= r->rules.places && oldest_greeting < 0)) {
+        log_refusal(r, peer, "room full");
+        return -1;
+    }
+    if (taken >= r->rules.places) {
+        room_slot *oldest = &r->slots[oldest_greeting];
+        log_line(r, oldest, "closed: room full, oldest connection without hello");
+        oldest->state = SLOT_DEAD;
+        std::string().swap(oldest->input);
+    }
+    room_slot *s = &r->slots[free_slot];
+    clear_slot(s);
+    s->state = SLOT_GREETING;
+    s->peer = peer;
+    s->address = address;
+    s->opened_ms = now_ms;
+    s->serial = ++r->opened;
+    return free_slot;
+}
+
+long long room_tick(room *r, long long now_ms) {
+    long long next = -1;
+    for (int i = 0; i < ROOM_SLOTS; i++) {
+        room_slot *s = &r->slots[i];
+        if (s->state != SLOT_GREETING) {
+            continue;
+        }
+        long long left = s->opened_ms + r->rules.hello_timeout_ms - now_ms;
+        if (left <= 0) {
+            log_line(r, s, "closed: no hello in time");
+            s->state = SLOT_DEAD;
+            std::string().swap(s->input);
+        } else if (next < 0 || left < next) {
+            next = left;
+        }
+    }
+    return next;
 }
 
 void room_receive(room *r, int slot, const char *bytes, size_t count) {
