@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -204,5 +206,224 @@ TEST(server_loopback, a_stop_signal_sends_server_end_to_all_and_exits_0) {
         std::string got;
         EXPECT_EQ(PEER_CLOSED, peer_read_frame(&silent, &got, WAIT_MS)) << printable(got);
         peer_close(&silent);
+    }
+}
+
+static long long now_ms(void) {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+static bool has(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Joins and waits for the member frame that shows this member; returns the milliseconds it took,
+// or -1.
+static long long join_time(peer *p, const server_process *sp, const char *address,
+                           const std::string &name) {
+    long long start = now_ms();
+    if (!joined(p, sp, address, name, 0)) {
+        return -1;
+    }
+    std::string got;
+    while (peer_read_frame(p, &got, WAIT_MS) == PEER_FRAME) {
+        if (got[0] == 'e' && has(got, name + "\r\n")) {
+            return now_ms() - start;
+        }
+    }
+    return -1;
+}
+
+TEST(server_loopback, crowds_that_never_say_hello_do_not_keep_a_member_out) {
+    enum { CROWD = 300 };
+    struct {
+        const char *what;
+        bool many_addresses;
+        const char *logged;
+    } rows[] = {
+        {"from one address", false, "refused: over 8 connections from one address"},
+        {"from 300 addresses", true, "closed: room full, oldest connection without hello"},
+    };
+    for (const auto &row : rows) {
+        server_process sp;
+        ASSERT_TRUE(server_start(&sp, "127.0.0.20"));
+        static peer crowd[CROWD];
+        for (int i = 0; i < CROWD; i++) {
+            char from[32];
+            snprintf(from, sizeof from, "127.1.%d.%d", row.many_addresses ? i / 200 : 0,
+                     row.many_addresses ? i % 200 + 1 : 1);
+            ASSERT_TRUE(peer_connect_from(&crowd[i], &sp, "127.0.0.20", from)) << from;
+        }
+        peer member;
+        long long took = join_time(&member, &sp, "127.0.0.20", "Real");
+        printf("lock-out %s: the member joined %lld ms after connecting\n", row.what, took);
+        EXPECT_GE(took, 0) << row.what << ": the member never joined";
+        EXPECT_LT(took, 2000) << row.what;
+        ASSERT_TRUE(peer_send_frame(&member, "in\r\n"));
+        expect_frame(&member, row.what, "dReal;in\r\n");
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        EXPECT_TRUE(has(server_log(&sp), row.logged)) << row.what << "\n" << server_log(&sp);
+        for (peer &p : crowd) {
+            peer_close(&p);
+        }
+        peer_close(&member);
+    }
+}
+
+TEST(server_loopback, the_hello_deadline_counts_from_the_connect) {
+    const char *options[] = {"--listen", "127.0.0.21", "--hello-timeout", "1", NULL};
+    struct {
+        const char *what;
+        std::string trickle; // sent one byte at a time, 50 ms apart
+        bool joins;
+    } rows[] = {
+        {"silent", "", false},
+        {"trickling a hello that never ends", "vantrel002;Slow Taro is typing", false},
+        {"a hello finished within the second", "vantrel002;T\x80", true},
+    };
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options));
+    for (const auto &row : rows) {
+        peer p;
+        long long start = now_ms();
+        ASSERT_TRUE(peer_connect(&p, &sp, "127.0.0.21", 0));
+        for (char c : row.trickle) {
+            if (!peer_send(&p, std::string(1, c))) {
+                break; // already closed
+            }
+            usleep(50000);
+        }
+        std::string got;
+        int status = peer_read_frame(&p, &got, 3000);
+        long long took = now_ms() - start;
+        if (row.joins) {
+            EXPECT_EQ(PEER_FRAME, status) << row.what;
+        } else {
+            printf("hello deadline 1 s, %s: closed after %lld ms\n", row.what, took);
+            EXPECT_EQ(PEER_CLOSED, status) << row.what << ": " << printable(got);
+            EXPECT_GE(took, 900) << row.what;
+            EXPECT_LE(took, 2500) << row.what;
+        }
+        peer_close(&p);
+    }
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    EXPECT_TRUE(has(server_log(&sp), "closed: no hello in time")) << server_log(&sp);
+}
+
+TEST(server_loopback, allow_admits_only_the_listed_networks) {
+    struct {
+        const char *allow[2];
+        const char *to;
+        const char *from;
+        bool admitted;
+    } rows[] = {
+        {{"127.0.4.0/24", "::1/128"}, "127.0.0.1", "127.0.4.9", true},
+        {{"127.0.4.0/24", "::1/128"}, "127.0.0.1", "127.0.5.9", false},
+        {{"127.0.4.0/24", "::1/128"}, "::1", NULL, true},
+        {{"::ffff:127.0.6.0/120", "10.0.0.0/8"}, "127.0.0.1", "127.0.6.1", true},
+        {{"::ffff:127.0.6.0/120", "10.0.0.0/8"}, "::1", NULL, false},
+    };
+    for (const auto &row : rows) {
+        std::string what = std::string(row.from != NULL ? row.from : row.to) + " with --allow " +
+                           row.allow[0] + " --allow " + row.allow[1];
+        const char *options[] = {"--allow", row.allow[0], "--allow", row.allow[1], NULL};
+        server_process sp;
+        ASSERT_TRUE(server_start_with(&sp, options));
+        peer p;
+        ASSERT_TRUE(peer_connect_from(&p, &sp, row.to, row.from)) << what;
+        ASSERT_TRUE(peer_hello(&p, "A"));
+        std::string got;
+        EXPECT_EQ(row.admitted ? PEER_FRAME : PEER_CLOSED, peer_read_frame(&p, &got, WAIT_MS))
+            << what;
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        EXPECT_EQ(!row.admitted, has(server_log(&sp), "refused: address not allowed"))
+            << what << "\n"
+            << server_log(&sp);
+        peer_close(&p);
+    }
+}
+
+// The time stamp in front of every log line: "YYYY-MM-DD HH:MM:SS ".
+static bool stamped(const std::string &line) {
+    const char *shape = "dddd-dd-dd dd:dd:dd ";
+    for (size_t i = 0; shape[i] != '\0'; i++) {
+        bool digit = line.size() > i && line[i] >= '0' && line[i] <= '9';
+        if (shape[i] == 'd' ? !digit : line.size() <= i || line[i] != shape[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
+    const std::string shacho = "\x8e\xd0\x92\xb7"; // 社長 in Shift-JIS
+    const std::string nanashi = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
+    const std::string n31(31, 'n');
+    struct {
+        std::string sent, listed;
+    } rows[] = {
+        {"a;b", "a_b"},   {"x\r\ny\x7f", "x__y_"},
+        {"ab\x82", "ab"}, {"", nanashi},
+        {shacho, shacho}, {shacho, shacho + "(2)"},
+        {n31, n31},       {n31, std::string(28, 'n') + "(2)"},
+    };
+    const char *address = "127.0.0.22";
+    server_process sp;
+    ASSERT_TRUE(server_start(&sp, address));
+    peer p[sizeof rows / sizeof rows[0]];
+    std::string list;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+        ASSERT_TRUE(joined(&p[i], &sp, address, rows[i].sent, 0));
+        list += rows[i].listed + "\r\n";
+        expect_frame(&p[i], "joining as " + printable(rows[i].sent), "e" + list);
+    }
+    // The second 社長 sees its own relay under the name the others see.
+    ASSERT_TRUE(peer_send_frame(&p[5], "hi\r\n"));
+    std::string got;
+    do {
+        ASSERT_EQ(PEER_FRAME, peer_read_frame(&p[5], &got, WAIT_MS));
+    } while (got[0] == 'e');
+    EXPECT_EQ(printable("d" + shacho + "(2);hi\r\n"), printable(got));
+
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    std::string log = server_log(&sp);
+    // On Linux the log is UTF-8; the Windows console shows the Shift-JIS bytes as they are.
+    std::string logged = server_under_wine() ? shacho + "(2)" : "\xe7\xa4\xbe\xe9\x95\xb7(2)";
+    EXPECT_TRUE(has(log, "(" + logged + ") joined")) << log;
+    for (size_t start = 0; start < log.size();) {
+        size_t end = log.find('\n', start);
+        std::string line = log.substr(start, end - start);
+        EXPECT_TRUE(stamped(line)) << "log line without a time stamp: " << line;
+        start = end == std::string::npos ? log.size() : end + 1;
+    }
+    for (peer &q : p) {
+        peer_close(&q);
+    }
+}
+
+TEST(server_loopback, ipv6_and_ipv4_on_the_dual_stack_default) {
+    struct {
+        const char *listen; // NULL: the default
+        const char *to;
+        const char *logged;
+    } rows[] = {
+        {NULL, "127.0.0.1", " 127.0.0.1:"},
+        {NULL, "::1", " [::1]:"},
+        {"::1", "::1", " [::1]:"},
+        {"127.0.0.23", "127.0.0.23", " 127.0.0.1:"},
+    };
+    for (const auto &row : rows) {
+        std::string what = std::string(row.to) + " on " + (row.listen ? row.listen : "the default");
+        const char *options[] = {"--listen", row.listen, NULL};
+        server_process sp;
+        ASSERT_TRUE(server_start_with(&sp, row.listen != NULL ? options : NULL)) << what;
+        peer p;
+        EXPECT_GE(join_time(&p, &sp, row.to, "V6"), 0) << what;
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        std::string log = server_log(&sp);
+        EXPECT_TRUE(has(log, row.logged) && has(log, "(V6) joined")) << what << "\n" << log;
+        peer_close(&p);
     }
 }
