@@ -1,8 +1,11 @@
 // The real vantrel-server as a child process, with scripted members on loopback.
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -425,5 +428,89 @@ TEST(server_loopback, ipv6_and_ipv4_on_the_dual_stack_default) {
         std::string log = server_log(&sp);
         EXPECT_TRUE(has(log, row.logged) && has(log, "(V6) joined")) << what << "\n" << log;
         peer_close(&p);
+    }
+}
+
+// Runs a shell command (ip, nsenter); true when it succeeded.
+static bool run(const std::string &command) {
+    int status = system(command.c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A member on the far side of a veth pair, in a network namespace of its own: a PC whose link
+// can be cut without its connection ever being closed.  Returns the child's pid, or -1.
+static pid_t start_far_member(const server_process *sp, int ready_fd, int go_fd) {
+    pid_t pid = fork();
+    if (pid != 0) {
+        return pid;
+    }
+    char ok = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+    if (write(ready_fd, &ok, 1) != 1 || read(go_fd, &ok, 1) != 1) {
+        _exit(1);
+    }
+    ok = run("ip link set lo up && ip addr add 10.231.0.2/24 dev vt1 && ip link set vt1 up");
+    peer ghost;
+    ok = ok && peer_connect(&ghost, sp, "10.231.0.1", 0) && peer_hello(&ghost, "Ghost");
+    if (write(ready_fd, &ok, 1) != 1) {
+        _exit(1);
+    }
+    // Never reads or closes: the connection only ends when the server gives up on it.
+    for (;;) {
+        pause();
+    }
+}
+
+TEST(server_network, a_member_whose_link_goes_down_leaves_within_twice_the_keepalive) {
+    ASSERT_STREQ("1", getenv("VANTREL_IN_SANDBOX"))
+        << "this test adds network links; run it inside scripts/sandbox";
+    const int KEEPALIVE_S = 2;
+    struct {
+        const char *what;
+        bool data_for_it; // the server still has relays to send it
+    } rows[] = {{"idle", false}, {"mid-relay", true}};
+    for (const auto &row : rows) {
+        run("ip link del vt0 2>/dev/null"); // left over from an interrupted run
+        ASSERT_TRUE(run("ip link add vt0 type veth peer name vt1 && "
+                        "ip addr add 10.231.0.1/24 dev vt0 && ip link set vt0 up"));
+        const char *options[] = {"--keepalive", "2", NULL};
+        server_process sp;
+        ASSERT_TRUE(server_start_with(&sp, options));
+        int ready[2], go[2];
+        ASSERT_EQ(0, pipe(ready));
+        ASSERT_EQ(0, pipe(go));
+        pid_t far = start_far_member(&sp, ready[1], go[0]);
+        char ok = 0;
+        ASSERT_TRUE(far > 0 && read(ready[0], &ok, 1) == 1 && ok) << "nested namespace";
+        ASSERT_TRUE(run("ip link set vt1 netns " + std::to_string(far)));
+        ASSERT_EQ(1, write(go[1], &ok, 1));
+        ASSERT_TRUE(read(ready[0], &ok, 1) == 1 && ok) << "the far member did not join";
+
+        peer near;
+        ASSERT_TRUE(joined(&near, &sp, "127.0.0.1", "Near", 0));
+        expect_frame(&near, "Near", "eGhost\r\nNear\r\n");
+        long long cut = now_ms();
+        ASSERT_TRUE(run("nsenter -t " + std::to_string(far) + " -n ip link set vt1 down"));
+        if (row.data_for_it) {
+            ASSERT_TRUE(peer_send_frame(&near, "are you there?\r\n"));
+        }
+        std::string got;
+        while (peer_read_frame(&near, &got, 3 * KEEPALIVE_S * 1000) == PEER_FRAME &&
+               got[0] != 'e') {
+        }
+        long long took = now_ms() - cut;
+        printf("vanished member, %s, --keepalive %d: removed %lld ms after its link went down\n",
+               row.what, KEEPALIVE_S, took);
+        EXPECT_EQ(printable("eNear\r\n"), printable(got)) << row.what;
+        EXPECT_LE(took, 2 * KEEPALIVE_S * 1000) << row.what;
+
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        kill(far, SIGKILL);
+        waitpid(far, NULL, 0);
+        run("ip link del vt0 2>/dev/null");
+        close(ready[0]);
+        close(ready[1]);
+        close(go[0]);
+        close(go[1]);
+        peer_close(&near);
     }
 }
