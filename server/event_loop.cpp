@@ -28,7 +28,7 @@ static const event_loop_settings *g_settings;
 // loop for it over and over.
 static bool g_accept_paused;
 static long long g_accept_paused_at;
-// Running out is logged once until a connection is accepted again, not at every retry.
+// Running out is logged once until every waiting connection has been taken, not at every retry.
 static bool g_accept_pause_logged;
 static bool g_keep_alive_refusal_logged;
 static net_socket g_sockets[ROOM_SLOTS];
@@ -81,10 +81,11 @@ static void accept_waiting(net_socket listener) {
         if (s == NET_NO_SOCKET) {
             if (failure == NET_ACCEPT_NO_DESCRIPTORS) {
                 pause_accepting();
+            } else if (failure == NET_ACCEPT_NONE_WAITING) {
+                g_accept_pause_logged = false;
             }
             return;
         }
-        g_accept_pause_logged = false;
         if (!allow_permits(&g_settings->allow, &from.address)) {
             refuse(s, &from, "address not allowed");
             continue;

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -513,4 +514,59 @@ TEST(server_network, a_member_whose_link_goes_down_leaves_within_twice_the_keepa
         close(go[1]);
         peer_close(&near);
     }
+}
+
+// CPU time the process has used, in clock ticks.
+static long cpu_ticks(pid_t pid) {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
+    FILE *f = fopen(path, "r");
+    if (f == NULL) {
+        return -1;
+    }
+    char text[1024];
+    size_t got = fread(text, 1, sizeof text - 1, f);
+    fclose(f);
+    text[got] = '\0';
+    // utime and stime are the 14th and 15th fields; the name before them may hold spaces.
+    const char *p = strrchr(text, ')');
+    long utime = 0, stime = 0;
+    if (p == NULL ||
+        sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) != 2) {
+        return -1;
+    }
+    return utime + stime;
+}
+
+TEST(server_network, running_out_of_descriptors_pauses_accepting_without_spinning) {
+    enum { CROWD = 60 };
+    const char *options[] = {"--listen", "127.0.0.24", NULL};
+    server_process sp;
+    ASSERT_TRUE(server_start_limited(&sp, options, 32));
+    static peer crowd[CROWD];
+    for (int i = 0; i < CROWD; i++) {
+        char from[32];
+        snprintf(from, sizeof from, "127.3.0.%d", i + 1);
+        ASSERT_TRUE(peer_connect_from(&crowd[i], &sp, "127.0.0.24", from)) << from;
+    }
+    usleep(300000);
+    long before = cpu_ticks(sp.pid);
+    usleep(1000000);
+    long used = cpu_ticks(sp.pid) - before;
+    printf("out of descriptors: the server used %ld clock ticks (of %ld a second) while paused\n",
+           used, sysconf(_SC_CLK_TCK));
+    EXPECT_GE(before, 0);
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "the server spins on the listener";
+    for (peer &p : crowd) {
+        peer_close(&p);
+    }
+    peer member;
+    EXPECT_GE(join_time(&member, &sp, "127.0.0.24", "After"), 0);
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    std::string log = server_log(&sp);
+    const std::string paused = "not accepting: out of file descriptors";
+    EXPECT_TRUE(has(log, "warning: the open-file limit is 32")) << log;
+    EXPECT_TRUE(has(log, paused)) << log;
+    EXPECT_EQ(log.find(paused), log.rfind(paused)) << "logged once\n" << log;
+    peer_close(&member);
 }

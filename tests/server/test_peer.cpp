@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -50,6 +51,10 @@ bool server_start(server_process *sp, const char *address) {
 }
 
 bool server_start_with(server_process *sp, const char *const *options) {
+    return server_start_limited(sp, options, 0);
+}
+
+bool server_start_limited(server_process *sp, const char *const *options, int descriptors) {
     const char *argv[32];
     size_t argc = 0;
     if (server_under_wine()) {
@@ -85,6 +90,10 @@ bool server_start_with(server_process *sp, const char *const *options) {
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (descriptors > 0) {
+            rlimit limit = {(rlim_t)descriptors, (rlim_t)descriptors};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
         dup2(out[1], 1);
         dup2(log_fd, 2);
         close(out[0]);

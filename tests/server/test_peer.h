@@ -17,7 +17,9 @@ struct server_process {
 // killed should this test program die first.  With VANTREL_SERVER_EXE and VANTREL_WINE_PREFIX in
 // the environment, the server started is that Windows program, under Wine.
 bool server_start_with(server_process *sp, const char *const *options);
-// The same with "--listen address".
+// The same with the server's open-file limit, soft and hard, set to descriptors.
+bool server_start_limited(server_process *sp, const char *const *options, int descriptors);
+// With "--listen address".
 bool server_start(server_process *sp, const char *address);
 // True when the server under test is the Windows program.
 bool server_under_wine(void);
