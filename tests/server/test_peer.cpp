@@ -62,7 +62,8 @@ bool server_start_limited(server_process *sp, const char *const *options, int de
         argv[argc++] = getenv("VANTREL_WINE_PREFIX");
         argv[argc++] = getenv("VANTREL_SERVER_EXE");
     } else {
-        argv[argc++] = VANTREL_SERVER_PATH;
+        const char *path = getenv("VANTREL_SERVER_PATH");
+        argv[argc++] = path != NULL ? path : VANTREL_SERVER_PATH;
     }
     argv[argc++] = "--port";
     argv[argc++] = "0";
