@@ -22,9 +22,11 @@ static void clear_slot(room_slot *s) {
     std::string().swap(s->input);
     std::string().swap(s->output);
     s->output_sent = 0;
+    s->member_frame_at = std::string::npos;
+    s->member_frame_length = 0;
 }
 
-static void log_line(room *r, const room_slot *s, const char *what) {
+static void log_line(room *r, const room_slot *s, const std::string &what) {
     r->log += s->peer;
     if (!s->name.empty()) {
         r->log += " (";
@@ -52,6 +54,25 @@ static void broadcast(room *r, const std::string &frame) {
     }
 }
 
+// In a join storm every member would otherwise queue one whole list per join, and a slow reader
+// would pass the output limit on lists alone.  A list not yet begun is out of date once a newer
+// one comes, so the newer one takes its place at the end; relays keep their order.
+static void broadcast_members(room *r) {
+    std::string frame = room_member_frame(r);
+    for (int i = 0; i < r->member_count; i++) {
+        room_slot *s = &r->slots[r->order[i]];
+        if (s->overflowed) {
+            continue;
+        }
+        if (s->member_frame_at != std::string::npos && s->member_frame_at >= s->output_sent) {
+            s->output.erase(s->member_frame_at, s->member_frame_length);
+        }
+        s->member_frame_at = s->output.size();
+        s->member_frame_length = frame.size();
+        queue(s, frame);
+    }
+}
+
 // Takes the slot out of the joining order; false when it was not a member.
 static bool unlist(room *r, int slot) {
     for (int i = 0; i < r->member_count; i++) {
@@ -73,8 +94,9 @@ static void drop(room *r, int slot, const char *why) {
     std::string().swap(s->input);
     std::string().swap(s->output);
     s->output_sent = 0;
+    s->member_frame_at = std::string::npos;
     if (unlist(r, slot)) {
-        broadcast(r, room_member_frame(r));
+        broadcast_members(r);
     }
 }
 
@@ -105,11 +127,13 @@ static void take_hello(room *r, int slot, const char *payload, size_t count) {
         log_line(r, s, "refused: wrong identifier");
         return;
     }
-    s->name = room_cut_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
+    s->name = room_safe_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
+    std::string given = room_unique_name(r, s->name);
+    log_line(r, s, given == s->name ? "joined" : "joined as " + given);
+    s->name = given;
     s->state = SLOT_MEMBER;
     r->order[r->member_count++] = slot;
-    log_line(r, s, "joined");
-    broadcast(r, room_member_frame(r));
+    broadcast_members(r);
 }
 
 static void take_frame(room *r, int slot, const char *payload, size_t count) {
@@ -304,10 +328,16 @@ void room_sent(room *r, int slot, size_t count) {
     if (s->output_sent >= s->output.size()) {
         s->output.clear();
         s->output_sent = 0;
+        s->member_frame_at = std::string::npos;
     } else if (s->output_sent >= 64 * 1024 && s->output_sent >= s->output.size() / 2) {
         // Moving the rest down now and then keeps the buffer from growing without bound while
         // costing far less than moving it after every send.
         s->output.erase(0, s->output_sent);
+        if (s->member_frame_at != std::string::npos) {
+            s->member_frame_at = s->member_frame_at >= s->output_sent
+                                     ? s->member_frame_at - s->output_sent
+                                     : std::string::npos;
+        }
         s->output_sent = 0;
     }
 }
@@ -325,22 +355,6 @@ bool room_wants_close(const room *r, int slot) {
 
 void room_release(room *r, int slot) {
     clear_slot(&r->slots[slot]);
-}
-
-static bool is_lead_byte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-}
-
-std::string room_cut_name(const char *bytes, size_t count) {
-    size_t kept = 0;
-    while (kept < count) {
-        size_t width = is_lead_byte((unsigned char)bytes[kept]) && kept + 1 < count ? 2 : 1;
-        if (kept + width > NAME_LIMIT) {
-            break;
-        }
-        kept += width;
-    }
-    return std::string(bytes, kept);
 }
 
 std::string room_member_frame(const room *r) {

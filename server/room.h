@@ -47,6 +47,10 @@ struct room_slot {
     std::string input;  // received bytes after the last complete frame
     std::string output; // bytes for the socket; the first output_sent of them are gone
     size_t output_sent;
+    // The member frame in output that no byte of has been sent yet, if any (else npos): a newer
+    // one replaces it rather than queue behind it.
+    size_t member_frame_at;
+    size_t member_frame_length;
 };
 
 struct room {
@@ -97,7 +101,11 @@ bool room_reads(const room *r, int slot);
 bool room_wants_close(const room *r, int slot);
 void room_release(room *r, int slot);
 
-// Frame builders and the name rule, exposed for tests.
+// Frame builders and the name rules, exposed for tests.
 std::string room_cut_name(const char *bytes, size_t count);
+// The name as sent in the hello, cut, with ";" and control bytes as "_", and never empty.
+std::string room_safe_name(const char *bytes, size_t count);
+// A safe name, or when a member already has it, the name with the smallest free "(n)".
+std::string room_unique_name(const room *r, const std::string &name);
 std::string room_member_frame(const room *r);
 std::string room_relay_frame(const std::string &name, const char *text, size_t count);
