@@ -29,7 +29,7 @@ static void local_time_stamp(char *text, size_t capacity) {
 }
 
 #ifdef _WIN32
-std::string log_output_readable(const char *bytes, size_t count) {
+static std::string log_output_readable(const char *bytes, size_t count) {
     return std::string(bytes, count);
 }
 #else
@@ -37,7 +37,7 @@ std::string log_output_readable(const char *bytes, size_t count) {
 // IBM extensions Windows users type.
 static iconv_t g_converter = (iconv_t)-1;
 
-std::string log_output_readable(const char *bytes, size_t count) {
+static std::string log_output_readable(const char *bytes, size_t count) {
     if (g_converter == (iconv_t)-1) {
         g_converter = iconv_open("UTF-8", "CP932");
         if (g_converter == (iconv_t)-1) {

@@ -8,6 +8,3 @@
 // shows Shift-JIS; elsewhere they are converted from code page 932 to UTF-8, with "?" for a byte
 // that does not convert.
 void log_output_write(const std::string &lines);
-
-// The conversion alone, for the tests: the text as UTF-8 (or unchanged on Windows).
-std::string log_output_readable(const char *bytes, size_t count);

@@ -369,10 +369,14 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     struct {
         std::string sent, listed;
     } rows[] = {
-        {"a;b", "a_b"},   {"x\r\ny\x7f", "x__y_"},
-        {"ab\x82", "ab"}, {"", nanashi},
-        {shacho, shacho}, {shacho, shacho + "(2)"},
-        {n31, n31},       {n31, std::string(28, 'n') + "(2)"},
+        {"a;b\xfd", "a_b\xfd"}, // 0xFD is no character in code page 932
+        {"x\r\ny\x7f", "x__y_"},
+        {"ab\x82", "ab"},
+        {"", nanashi},
+        {shacho, shacho},
+        {shacho, shacho + "(2)"},
+        {n31, n31},
+        {n31, std::string(28, 'n') + "(2)"},
     };
     const char *address = "127.0.0.22";
     server_process sp;
@@ -397,6 +401,7 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     // On Linux the log is UTF-8; the Windows console shows the Shift-JIS bytes as they are.
     std::string logged = server_under_wine() ? shacho : "\xe7\xa4\xbe\xe9\x95\xb7";
     EXPECT_TRUE(has(log, "(" + logged + ") joined as " + logged + "(2)")) << log;
+    EXPECT_TRUE(has(log, server_under_wine() ? "(a_b\xfd) joined" : "(a_b?) joined")) << log;
     for (size_t start = 0; start < log.size();) {
         size_t end = log.find('\n', start);
         std::string line = log.substr(start, end - start);
