@@ -356,24 +356,3 @@ bool room_wants_close(const room *r, int slot) {
 void room_release(room *r, int slot) {
     clear_slot(&r->slots[slot]);
 }
-
-std::string room_member_frame(const room *r) {
-    std::string frame = "e";
-    for (int i = 0; i < r->member_count; i++) {
-        frame += r->slots[r->order[i]].name;
-        frame += "\r\n";
-    }
-    frame += (char)FRAME_TERMINATOR;
-    return frame;
-}
-
-std::string room_relay_frame(const std::string &name, const char *text, size_t count) {
-    std::string frame;
-    frame.reserve(name.size() + count + 3);
-    frame += 'd';
-    frame += name;
-    frame += ';';
-    frame.append(text, count);
-    frame += (char)FRAME_TERMINATOR;
-    return frame;
-}

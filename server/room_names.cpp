@@ -1,8 +1,10 @@
-// Names as the room lists and relays them: cut, made safe for the frames, and made unique.
+// Names as the room lists and relays them: cut, made safe, made unique, and the frames they go in.
 #include "server/room.h"
 
 #include <stdio.h>
 #include <string.h>
+
+#include "client/protocol.h"
 
 // 名無しさん in Shift-JIS, the client's own stand-in for a name left empty.  Written as bytes
 // because the fuzz targets compile this file without converting literals to Shift-JIS.
@@ -81,4 +83,25 @@ std::string room_unique_name(const room *r, const std::string &name) {
             return candidate;
         }
     }
+}
+
+std::string room_member_frame(const room *r) {
+    std::string frame = "e";
+    for (int i = 0; i < r->member_count; i++) {
+        frame += r->slots[r->order[i]].name;
+        frame += "\r\n";
+    }
+    frame += (char)FRAME_TERMINATOR;
+    return frame;
+}
+
+std::string room_relay_frame(const std::string &name, const char *text, size_t count) {
+    std::string frame;
+    frame.reserve(name.size() + count + 3);
+    frame += 'd';
+    frame += name;
+    frame += ';';
+    frame.append(text, count);
+    frame += (char)FRAME_TERMINATOR;
+    return frame;
 }
