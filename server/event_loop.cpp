@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "server/log_output.h"
 #include "server/room.h"
 #include "server/stop_request.h"
 
@@ -17,17 +18,36 @@ static const int SHUTDOWN_FLUSH_MS = 2000;
 static const size_t READ_BUDGET = 256 * 1024;
 // Connections accepted per turn, for the same reason.
 static const int ACCEPT_BUDGET = 64;
+// After running out of descriptors, the listener is left alone until a connection closes, or for
+// this long when none does (another process may have been holding them).
+static const long long ACCEPT_PAUSE_MS = 1000;
 
 static room g_room;
+static const event_loop_settings *g_settings;
+// While set, the listener is not polled: accept would fail again at once and poll would wake the
+// loop for it over and over.
+static bool g_accept_paused;
+static long long g_accept_paused_at;
+// Running out is logged once until every waiting connection has been taken, not at every retry.
+static bool g_accept_pause_logged;
+static bool g_keep_alive_refusal_logged;
 static net_socket g_sockets[ROOM_SLOTS];
+// One past the highest slot in use.  The room seats newcomers in the lowest free slot, so the
+// loops over the slots stop here instead of walking a thousand empty ones every turn.
+static int g_top;
 static net_pollfd g_fds[ROOM_SLOTS + 1];
 static int g_fd_slot[ROOM_SLOTS + 1];
 static char g_buffer[64 * 1024];
 
+static long long now_ms(void) {
+    return (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 static void drain_log(void) {
     if (!g_room.log.empty()) {
-        fwrite(g_room.log.data(), 1, g_room.log.size(), stderr);
-        fflush(stderr);
+        log_output_write(g_room.log);
         g_room.log.clear();
     }
 }
@@ -36,19 +56,62 @@ static bool in_use(int slot) {
     return g_room.slots[slot].state != SLOT_FREE;
 }
 
+static void close_finished(void);
+
+// A connection the room is never told about: from outside --allow.
+static void refuse(net_socket s, const net_peer *from, const char *why) {
+    g_room.log += from->text;
+    g_room.log += " refused: ";
+    g_room.log += why;
+    g_room.log += '\n';
+    net_close(s);
+}
+
+static void pause_accepting(void) {
+    g_accept_paused = true;
+    g_accept_paused_at = now_ms();
+    if (!g_accept_pause_logged) {
+        g_accept_pause_logged = true;
+        g_room.log += "not accepting: out of file descriptors, waiting for a connection to close\n";
+    }
+}
+
 static void accept_waiting(net_socket listener) {
     for (int i = 0; i < ACCEPT_BUDGET; i++) {
-        std::string peer;
-        net_socket s = net_accept(listener, &peer);
+        net_peer from;
+        net_accept_failure failure;
+        net_socket s = net_accept(listener, &from, &failure);
         if (s == NET_NO_SOCKET) {
+            if (failure == NET_ACCEPT_NO_DESCRIPTORS) {
+                pause_accepting();
+            } else if (failure == NET_ACCEPT_NONE_WAITING) {
+                g_accept_pause_logged = false;
+            }
             return;
         }
-        int slot = room_open(&g_room, peer.c_str());
+        if (!allow_permits(&g_settings->allow, &from.address)) {
+            refuse(s, &from, "address not allowed");
+            continue;
+        }
+        const char *refused = net_keep_alive(s, g_settings->keepalive_seconds);
+        if (refused != NULL && !g_keep_alive_refusal_logged) {
+            g_keep_alive_refusal_logged = true;
+            g_room.log += "warning: the system refused ";
+            g_room.log += refused;
+            g_room.log += "; a vanished member may stay listed longer\n";
+        }
+        int slot = room_open(&g_room, from.text.c_str(), from.host.c_str(), now_ms());
         if (slot < 0) {
             net_close(s);
-        } else {
-            g_sockets[slot] = s;
+            continue;
         }
+        g_sockets[slot] = s;
+        if (slot >= g_top) {
+            g_top = slot + 1;
+        }
+        // The room may have displaced a greeting connection for this one; it must be gone
+        // before the next room_open.
+        close_finished();
     }
 }
 
@@ -95,10 +158,14 @@ static void close_slot(int slot) {
     }
     g_sockets[slot] = NET_NO_SOCKET;
     room_release(&g_room, slot);
+    g_accept_paused = false;
+    while (g_top > 0 && !in_use(g_top - 1)) {
+        g_top--;
+    }
 }
 
 static void close_finished(void) {
-    for (int slot = 0; slot < ROOM_SLOTS; slot++) {
+    for (int slot = 0; slot < g_top; slot++) {
         if (in_use(slot) && room_wants_close(&g_room, slot)) {
             close_slot(slot);
         }
@@ -115,7 +182,7 @@ static size_t add_fd(size_t n, net_socket s, short events, int slot) {
 
 // Fills g_fds with every connection that has something to wait for, after the entries before n.
 static size_t add_connections(size_t n) {
-    for (int slot = 0; slot < ROOM_SLOTS; slot++) {
+    for (int slot = 0; slot < g_top; slot++) {
         if (!in_use(slot)) {
             continue;
         }
@@ -135,22 +202,34 @@ static size_t add_connections(size_t n) {
 }
 
 static void serve_one_turn(net_socket listener) {
-    size_t n = add_connections(add_fd(0, listener, POLLIN, -1));
-    if (net_poll(g_fds, n, POLL_TIMEOUT_MS) <= 0) {
+    long long next_deadline = room_tick(&g_room, now_ms());
+    close_finished();
+    drain_log();
+    int timeout = POLL_TIMEOUT_MS;
+    if (next_deadline >= 0 && next_deadline < timeout) {
+        timeout = (int)next_deadline;
+    }
+    if (g_accept_paused && now_ms() - g_accept_paused_at >= ACCEPT_PAUSE_MS) {
+        g_accept_paused = false;
+    }
+    bool accepting = !g_accept_paused;
+    size_t first = accepting ? add_fd(0, listener, POLLIN, -1) : 0;
+    size_t n = add_connections(first);
+    if (net_poll(g_fds, n, timeout) <= 0) {
         return;
     }
-    // Slots are only released at the end of the turn, so every g_fd_slot entry stays valid even
-    // when reading from one connection drops another.
-    for (size_t i = 1; i < n; i++) {
+    // Slots are only released after the reads, so every g_fd_slot entry stays valid even when
+    // reading from one connection drops another.
+    for (size_t i = first; i < n; i++) {
         if (g_fds[i].revents & (POLLIN | POLLERR | POLLHUP)) {
             read_from(g_fd_slot[i]);
         }
     }
-    if (g_fds[0].revents & POLLIN) {
+    if (accepting && (g_fds[0].revents & POLLIN)) {
         accept_waiting(listener);
     }
     // Writing straight away instead of waiting for POLLOUT saves a turn per relay.
-    for (int slot = 0; slot < ROOM_SLOTS; slot++) {
+    for (int slot = 0; slot < g_top; slot++) {
         if (in_use(slot)) {
             write_to(slot);
         }
@@ -165,7 +244,7 @@ static void finish(void) {
     std::chrono::steady_clock::time_point deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(SHUTDOWN_FLUSH_MS);
     for (;;) {
-        for (int slot = 0; slot < ROOM_SLOTS; slot++) {
+        for (int slot = 0; slot < g_top; slot++) {
             if (in_use(slot)) {
                 write_to(slot);
             }
@@ -180,17 +259,18 @@ static void finish(void) {
         }
         net_poll(g_fds, n, left < POLL_TIMEOUT_MS ? (int)left : POLL_TIMEOUT_MS);
     }
-    for (int slot = 0; slot < ROOM_SLOTS; slot++) {
+    for (int slot = 0; slot < g_top; slot++) {
         if (in_use(slot)) {
             net_close(g_sockets[slot]);
             room_release(&g_room, slot);
         }
     }
-    fputs("ended\n", stderr);
+    log_output_write("ended\n");
 }
 
-int event_loop_run(net_socket listener) {
-    room_init(&g_room);
+int event_loop_run(net_socket listener, const event_loop_settings *settings) {
+    g_settings = settings;
+    room_init(&g_room, &settings->rules);
     while (!stop_requested()) {
         serve_one_turn(listener);
     }

@@ -5,62 +5,136 @@
 
 #include <string>
 
+#include "server/allow_list.h"
 #include "server/event_loop.h"
+#include "server/log_output.h"
 #include "server/socket_layer.h"
 #include "server/stop_request.h"
 
+// Descriptors the server needs beside one per place: the listener, standard streams and a few
+// the C library may hold.
+static const long SPARE_DESCRIPTORS = 16;
+
 struct server_options {
-    const char *address;
+    const char *address; // NULL: every IPv6 and IPv4 address
     int port;
+    event_loop_settings settings;
 };
 
 static void print_usage(FILE *to) {
-    fputs("usage: vantrel-server [--listen ADDRESS] [--port N] [--help]\n"
-          "  --listen ADDRESS  IPv4 address to accept connections on (default 0.0.0.0)\n"
-          "  --port N          TCP port (default 2000; 0 takes any free port)\n"
-          "  --help            show this text and exit\n"
+    fputs("usage: vantrel-server [OPTION]...\n"
+          "  --listen ADDRESS         IPv4 or IPv6 address to accept connections on (default:\n"
+          "                           every address, IPv6 and IPv4; 0.0.0.0 without IPv6)\n"
+          "  --port N                 TCP port (default 2000; 0 takes any free port)\n"
+          "  --allow ADDRESS/PREFIX   accept connections only from these networks; repeatable\n"
+          "                           (default: from everyone)\n"
+          "  --max-connections N      connections at once, members and greeting, 1..1024\n"
+          "                           (default 256)\n"
+          "  --per-address N          connections at once from one address, 1..1024 (default 8)\n"
+          "  --hello-timeout SECONDS  time from the connect to the hello, 1..3600 (default 10)\n"
+          "  --keepalive SECONDS      a member that stops answering is removed within twice\n"
+          "                           this, 1..3600 (default 60)\n"
+          "  --version                print the version and exit\n"
+          "  --help                   show this text and exit\n"
           "Prints one line when listening; joins, leaves and refusals go to standard error.\n"
-          "Ctrl+C tells every member the server is ending and exits.\n",
+          "SIGINT or SIGTERM (Ctrl+C on Windows) tells every member the server is ending and\n"
+          "exits 0.  Exit status 1: cannot listen; 2: bad command line.\n",
           to);
 }
 
-static bool parse_port(const char *text, int *port) {
+static bool parse_number(const char *text, long low, long high, int *number) {
     char *end = NULL;
     long value = strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 0 || value > 65535) {
+    if (end == text || *end != '\0' || value < low || value > high) {
         return false;
     }
-    *port = (int)value;
+    *number = (int)value;
     return true;
 }
 
-// 0 to run, 1 when --help was asked for, -1 on a bad command line (already reported).
+// Options that take a number, their range and where the number goes.
+struct number_option {
+    const char *name;
+    long low, high;
+    int *number;
+};
+
+// 0 to run, 1 for --help, 3 for --version, -1 on a bad command line (already reported).
 static int parse_options(int argc, char **argv, server_options *options) {
-    options->address = "0.0.0.0";
+    options->address = NULL;
     options->port = 2000;
+    event_loop_settings *settings = &options->settings;
+    room_default_rules(&settings->rules);
+    settings->keepalive_seconds = 60;
+    settings->allow.count = 0;
+    int hello_seconds = (int)(settings->rules.hello_timeout_ms / 1000);
+    const number_option numbers[] = {
+        {"--port", 0, 65535, &options->port},
+        {"--max-connections", 1, ROOM_MAX_PLACES, &settings->rules.places},
+        {"--per-address", 1, ROOM_MAX_PLACES, &settings->rules.per_address},
+        {"--hello-timeout", 1, 3600, &hello_seconds},
+        {"--keepalive", 1, 3600, &settings->keepalive_seconds},
+    };
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         if (strcmp(arg, "--help") == 0) {
             return 1;
         }
-        if (i + 1 >= argc || (strcmp(arg, "--listen") != 0 && strcmp(arg, "--port") != 0)) {
+        if (strcmp(arg, "--version") == 0) {
+            return 3;
+        }
+        const number_option *number = NULL;
+        for (const number_option &candidate : numbers) {
+            if (strcmp(arg, candidate.name) == 0) {
+                number = &candidate;
+            }
+        }
+        bool known = number != NULL || strcmp(arg, "--listen") == 0 || strcmp(arg, "--allow") == 0;
+        if (!known || i + 1 >= argc) {
             fprintf(stderr, "vantrel-server: unknown or incomplete option: %s\n", arg);
             return -1;
         }
         const char *value = argv[++i];
-        if (strcmp(arg, "--listen") == 0) {
+        if (number != NULL) {
+            if (!parse_number(value, number->low, number->high, number->number)) {
+                fprintf(stderr, "vantrel-server: %s takes a number from %ld to %ld, not %s\n", arg,
+                        number->low, number->high, value);
+                return -1;
+            }
+        } else if (strcmp(arg, "--listen") == 0) {
             options->address = value;
-        } else if (!parse_port(value, &options->port)) {
-            fprintf(stderr, "vantrel-server: not a port number: %s\n", value);
+        } else if (!allow_add(&settings->allow, value)) {
+            fprintf(stderr,
+                    "vantrel-server: --allow takes ADDRESS/PREFIX (at most %d of them), not %s\n",
+                    ALLOW_LIMIT, value);
             return -1;
         }
     }
+    settings->rules.hello_timeout_ms = (long long)hello_seconds * 1000;
     return 0;
 }
 
+// Enough descriptors for every place, where the system lets the soft limit rise that far.
+static void raise_descriptor_limit(int places) {
+    long wanted = places + SPARE_DESCRIPTORS;
+    long limit = net_raise_descriptor_limit(wanted);
+    if (limit >= 0 && limit < wanted) {
+        char line[160];
+        snprintf(line, sizeof line,
+                 "warning: the open-file limit is %ld; %d places need %ld, so fewer connections "
+                 "may be accepted\n",
+                 limit, places, wanted);
+        log_output_write(line);
+    }
+}
+
 int main(int argc, char **argv) {
-    server_options options;
+    static server_options options;
     int parsed = parse_options(argc, argv, &options);
+    if (parsed == 3) {
+        printf("vantrel-server %s\n", VANTREL_VERSION);
+        return 0;
+    }
     if (parsed != 0) {
         print_usage(parsed > 0 ? stdout : stderr);
         return parsed > 0 ? 0 : 2;
@@ -69,18 +143,20 @@ int main(int argc, char **argv) {
         fputs("vantrel-server: cannot start the socket library or the signal handlers\n", stderr);
         return 1;
     }
+    raise_descriptor_limit(options.settings.rules.places);
     std::string error;
-    int port = 0;
-    net_socket listener = net_listen(options.address, options.port, &port, &error);
+    std::string shown;
+    net_socket listener = net_listen(options.address, options.port, &shown, &error);
     if (listener == NET_NO_SOCKET) {
-        fprintf(stderr, "vantrel-server: cannot listen on %s:%d: %s\n", options.address,
-                options.port, error.c_str());
+        fprintf(stderr, "vantrel-server: cannot listen on %s port %d: %s\n",
+                options.address != NULL ? options.address : "every address", options.port,
+                error.c_str());
         net_stop();
         return 1;
     }
-    printf("vantrel-server listening on %s:%d\n", options.address, port);
+    printf("vantrel-server listening on %s\n", shown.c_str());
     fflush(stdout);
-    int status = event_loop_run(listener);
+    int status = event_loop_run(listener, &options.settings);
     net_close(listener);
     net_stop();
     return status;

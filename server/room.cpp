@@ -15,13 +15,18 @@ static void clear_slot(room_slot *s) {
     s->state = SLOT_FREE;
     s->overflowed = false;
     s->peer.clear();
+    s->address.clear();
+    s->opened_ms = 0;
+    s->serial = 0;
     s->name.clear();
     std::string().swap(s->input);
     std::string().swap(s->output);
     s->output_sent = 0;
+    s->member_frame_at = std::string::npos;
+    s->member_frame_length = 0;
 }
 
-static void log_line(room *r, const room_slot *s, const char *what) {
+static void log_line(room *r, const room_slot *s, const std::string &what) {
     r->log += s->peer;
     if (!s->name.empty()) {
         r->log += " (";
@@ -49,6 +54,25 @@ static void broadcast(room *r, const std::string &frame) {
     }
 }
 
+// In a join storm every member would otherwise queue one whole list per join, and a slow reader
+// would pass the output limit on lists alone.  A list not yet begun is out of date once a newer
+// one comes, so the newer one takes its place at the end; relays keep their order.
+static void broadcast_members(room *r) {
+    std::string frame = room_member_frame(r);
+    for (int i = 0; i < r->member_count; i++) {
+        room_slot *s = &r->slots[r->order[i]];
+        if (s->overflowed) {
+            continue;
+        }
+        if (s->member_frame_at != std::string::npos && s->member_frame_at >= s->output_sent) {
+            s->output.erase(s->member_frame_at, s->member_frame_length);
+        }
+        s->member_frame_at = s->output.size();
+        s->member_frame_length = frame.size();
+        queue(s, frame);
+    }
+}
+
 // Takes the slot out of the joining order; false when it was not a member.
 static bool unlist(room *r, int slot) {
     for (int i = 0; i < r->member_count; i++) {
@@ -70,8 +94,9 @@ static void drop(room *r, int slot, const char *why) {
     std::string().swap(s->input);
     std::string().swap(s->output);
     s->output_sent = 0;
+    s->member_frame_at = std::string::npos;
     if (unlist(r, slot)) {
-        broadcast(r, room_member_frame(r));
+        broadcast_members(r);
     }
 }
 
@@ -102,11 +127,13 @@ static void take_hello(room *r, int slot, const char *payload, size_t count) {
         log_line(r, s, "refused: wrong identifier");
         return;
     }
-    s->name = room_cut_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
+    s->name = room_safe_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
+    std::string given = room_unique_name(r, s->name);
+    log_line(r, s, given == s->name ? "joined" : "joined as " + given);
+    s->name = given;
     s->state = SLOT_MEMBER;
     r->order[r->member_count++] = slot;
-    log_line(r, s, "joined");
-    broadcast(r, room_member_frame(r));
+    broadcast_members(r);
 }
 
 static void take_frame(room *r, int slot, const char *payload, size_t count) {
@@ -120,7 +147,26 @@ static void take_frame(room *r, int slot, const char *payload, size_t count) {
     }
 }
 
-void room_init(room *r) {
+void room_default_rules(room_rules *rules) {
+    rules->places = 256;
+    rules->per_address = 8;
+    rules->hello_timeout_ms = 10000;
+}
+
+void room_init(room *r, const room_rules *rules) {
+    if (rules != NULL) {
+        r->rules = *rules;
+    } else {
+        room_default_rules(&r->rules);
+    }
+    // The slot array is sized for ROOM_MAX_PLACES; a bad value must not let the room outgrow it.
+    if (r->rules.places < 1 || r->rules.places > ROOM_MAX_PLACES) {
+        r->rules.places = r->rules.places < 1 ? 1 : ROOM_MAX_PLACES;
+    }
+    if (r->rules.per_address < 1) {
+        r->rules.per_address = 1;
+    }
+    r->opened = 0;
     for (int i = 0; i < ROOM_SLOTS; i++) {
         clear_slot(&r->slots[i]);
     }
@@ -128,19 +174,86 @@ void room_init(room *r) {
     r->log.clear();
 }
 
-int room_open(room *r, const char *peer) {
+// Connections that hold a place: everything open except those already marked for closing.
+static bool holds_place(const room_slot *s) {
+    return s->state != SLOT_FREE && s->state != SLOT_DEAD;
+}
+
+static void log_refusal(room *r, const char *peer, const char *why) {
+    r->log += peer;
+    r->log += " refused: ";
+    r->log += why;
+    r->log += '\n';
+}
+
+int room_open(room *r, const char *peer, const char *address, long long now_ms) {
+    int from_address = 0, taken = 0, free_slot = -1, oldest_greeting = -1;
     for (int i = 0; i < ROOM_SLOTS; i++) {
-        room_slot *s = &r->slots[i];
+        const room_slot *s = &r->slots[i];
         if (s->state == SLOT_FREE) {
-            clear_slot(s);
-            s->state = SLOT_GREETING;
-            s->peer = peer;
-            return i;
+            if (free_slot < 0) {
+                free_slot = i;
+            }
+            continue;
+        }
+        if (!holds_place(s)) {
+            continue;
+        }
+        taken++;
+        if (s->address == address) {
+            from_address++;
+        }
+        if (s->state == SLOT_GREETING &&
+            (oldest_greeting < 0 || s->serial < r->slots[oldest_greeting].serial)) {
+            oldest_greeting = i;
         }
     }
-    r->log += peer;
-    r->log += " refused: room full\n";
-    return -1;
+    // The cap is checked first: a crowd from one address must not push anyone else out.
+    if (from_address >= r->rules.per_address) {
+        char why[64];
+        snprintf(why, sizeof why, "over %d connections from one address", r->rules.per_address);
+        log_refusal(r, peer, why);
+        return -1;
+    }
+    // Only a caller that left closed slots unreleased can find no free entry; nobody is
+    // displaced for a newcomer that could not be seated anyway.
+    if (free_slot < 0 || (taken >= r->rules.places && oldest_greeting < 0)) {
+        log_refusal(r, peer, "room full");
+        return -1;
+    }
+    if (taken >= r->rules.places) {
+        room_slot *oldest = &r->slots[oldest_greeting];
+        log_line(r, oldest, "closed: room full, oldest connection without hello");
+        oldest->state = SLOT_DEAD;
+        std::string().swap(oldest->input);
+    }
+    room_slot *s = &r->slots[free_slot];
+    clear_slot(s);
+    s->state = SLOT_GREETING;
+    s->peer = peer;
+    s->address = address;
+    s->opened_ms = now_ms;
+    s->serial = ++r->opened;
+    return free_slot;
+}
+
+long long room_tick(room *r, long long now_ms) {
+    long long next = -1;
+    for (int i = 0; i < ROOM_SLOTS; i++) {
+        room_slot *s = &r->slots[i];
+        if (s->state != SLOT_GREETING) {
+            continue;
+        }
+        long long left = s->opened_ms + r->rules.hello_timeout_ms - now_ms;
+        if (left <= 0) {
+            log_line(r, s, "closed: no hello in time");
+            s->state = SLOT_DEAD;
+            std::string().swap(s->input);
+        } else if (next < 0 || left < next) {
+            next = left;
+        }
+    }
+    return next;
 }
 
 void room_receive(room *r, int slot, const char *bytes, size_t count) {
@@ -215,10 +328,16 @@ void room_sent(room *r, int slot, size_t count) {
     if (s->output_sent >= s->output.size()) {
         s->output.clear();
         s->output_sent = 0;
+        s->member_frame_at = std::string::npos;
     } else if (s->output_sent >= 64 * 1024 && s->output_sent >= s->output.size() / 2) {
         // Moving the rest down now and then keeps the buffer from growing without bound while
         // costing far less than moving it after every send.
         s->output.erase(0, s->output_sent);
+        if (s->member_frame_at != std::string::npos) {
+            s->member_frame_at = s->member_frame_at >= s->output_sent
+                                     ? s->member_frame_at - s->output_sent
+                                     : std::string::npos;
+        }
         s->output_sent = 0;
     }
 }
@@ -236,41 +355,4 @@ bool room_wants_close(const room *r, int slot) {
 
 void room_release(room *r, int slot) {
     clear_slot(&r->slots[slot]);
-}
-
-static bool is_lead_byte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-}
-
-std::string room_cut_name(const char *bytes, size_t count) {
-    size_t kept = 0;
-    while (kept < count) {
-        size_t width = is_lead_byte((unsigned char)bytes[kept]) && kept + 1 < count ? 2 : 1;
-        if (kept + width > NAME_LIMIT) {
-            break;
-        }
-        kept += width;
-    }
-    return std::string(bytes, kept);
-}
-
-std::string room_member_frame(const room *r) {
-    std::string frame = "e";
-    for (int i = 0; i < r->member_count; i++) {
-        frame += r->slots[r->order[i]].name;
-        frame += "\r\n";
-    }
-    frame += (char)FRAME_TERMINATOR;
-    return frame;
-}
-
-std::string room_relay_frame(const std::string &name, const char *text, size_t count) {
-    std::string frame;
-    frame.reserve(name.size() + count + 3);
-    frame += 'd';
-    frame += name;
-    frame += ';';
-    frame.append(text, count);
-    frame += (char)FRAME_TERMINATOR;
-    return frame;
 }

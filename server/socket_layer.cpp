@@ -5,13 +5,21 @@
 #include <string.h>
 
 #ifdef _WIN32
+#include <mstcpip.h>
 #include <ws2tcpip.h>
+// Windows' ws2ipdef.h defines it; MinGW-w64's headers do not yet.
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
 #else
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -19,6 +27,11 @@
 #ifdef _WIN32
 static bool would_block(void) {
     return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+static bool out_of_descriptors(void) {
+    int error = WSAGetLastError();
+    return error == WSAEMFILE || error == WSAENOBUFS;
 }
 
 static int set_non_blocking(net_socket s) {
@@ -31,9 +44,17 @@ static std::string last_error_text(void) {
     snprintf(text, sizeof text, "error %d", WSAGetLastError());
     return text;
 }
+
+static bool family_missing(void) {
+    return WSAGetLastError() == WSAEAFNOSUPPORT;
+}
 #else
 static bool would_block(void) {
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+static bool out_of_descriptors(void) {
+    return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
 }
 
 static int set_non_blocking(net_socket s) {
@@ -43,6 +64,10 @@ static int set_non_blocking(net_socket s) {
 
 static std::string last_error_text(void) {
     return strerror(errno);
+}
+
+static bool family_missing(void) {
+    return errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT;
 }
 #endif
 
@@ -63,24 +88,60 @@ void net_stop(void) {
 #endif
 }
 
-net_socket net_listen(const char *address, int port, int *bound_port, std::string *error) {
-    addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    char service[16];
-    snprintf(service, sizeof service, "%d", port);
-    addrinfo *found = NULL;
-    int status = getaddrinfo(address, service, &hints, &found);
-    if (status != 0 || found == NULL) {
-        *error = std::string("cannot resolve ") + address;
-        return NET_NO_SOCKET;
+bool net_parse_address(const char *text, net_address *address) {
+    memset(address, 0, sizeof *address);
+    if (inet_pton(AF_INET, text, address->bytes) == 1) {
+        address->family = 4;
+        return true;
     }
-    net_socket s = socket(AF_INET, SOCK_STREAM, 0);
+    if (inet_pton(AF_INET6, text, address->bytes) == 1) {
+        address->family = 6;
+        return true;
+    }
+    return false;
+}
+
+// Fills *peer from a socket address; an IPv4-mapped IPv6 address becomes plain IPv4, so that a
+// dual-stack socket counts and logs IPv4 peers exactly as an IPv4 socket would.
+static void describe(const sockaddr_storage *from, net_peer *peer) {
+    net_address *a = &peer->address;
+    memset(a, 0, sizeof *a);
+    unsigned port = 0;
+    if (from->ss_family == AF_INET6) {
+        const sockaddr_in6 *six = (const sockaddr_in6 *)from;
+        static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+        port = ntohs(six->sin6_port);
+        if (memcmp(six->sin6_addr.s6_addr, mapped, sizeof mapped) == 0) {
+            a->family = 4;
+            memcpy(a->bytes, six->sin6_addr.s6_addr + 12, 4);
+        } else {
+            a->family = 6;
+            memcpy(a->bytes, six->sin6_addr.s6_addr, 16);
+        }
+    } else {
+        const sockaddr_in *four = (const sockaddr_in *)from;
+        port = ntohs(four->sin_port);
+        a->family = 4;
+        memcpy(a->bytes, &four->sin_addr, 4);
+    }
+    char host[INET6_ADDRSTRLEN];
+    if (inet_ntop(a->family == 4 ? AF_INET : AF_INET6, a->bytes, host, sizeof host) == NULL) {
+        snprintf(host, sizeof host, "?");
+    }
+    char text[INET6_ADDRSTRLEN + 16];
+    snprintf(text, sizeof text, a->family == 4 ? "%s:%u" : "[%s]:%u", host, port);
+    peer->host = host;
+    peer->text = text;
+}
+
+// Binds and listens on one resolved address.  NET_NO_SOCKET with *error set on failure; with
+// *missing set too when the system has no such address family.
+static net_socket listen_on(const sockaddr *at, size_t length, std::string *error, bool *missing) {
+    *missing = false;
+    net_socket s = socket(at->sa_family, SOCK_STREAM, 0);
     if (s == NET_NO_SOCKET) {
+        *missing = family_missing();
         *error = "socket: " + last_error_text();
-        freeaddrinfo(found);
         return NET_NO_SOCKET;
     }
 #ifndef _WIN32
@@ -89,44 +150,168 @@ net_socket net_listen(const char *address, int port, int *bound_port, std::strin
     int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 #endif
-    if (bind(s, found->ai_addr, (int)found->ai_addrlen) != 0) {
+    if (at->sa_family == AF_INET6) {
+        // "::" then takes IPv4 too; systems differ in the default (Windows has it on).
+        int off = 0;
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, (const char *)&off, sizeof off);
+    }
+    if (bind(s, at, (int)length) != 0) {
+#ifdef _WIN32
+        *missing = WSAGetLastError() == WSAEADDRNOTAVAIL;
+#else
+        *missing = errno == EADDRNOTAVAIL;
+#endif
         *error = "bind: " + last_error_text();
     } else if (listen(s, SOMAXCONN) != 0) {
         *error = "listen: " + last_error_text();
     } else if (set_non_blocking(s) != 0) {
         *error = "non-blocking: " + last_error_text();
     } else {
-        sockaddr_in bound;
-        socklen_t length = sizeof bound;
-        memset(&bound, 0, sizeof bound);
-        getsockname(s, (sockaddr *)&bound, &length);
-        *bound_port = ntohs(bound.sin_port);
-        freeaddrinfo(found);
         return s;
     }
-    freeaddrinfo(found);
     net_close(s);
     return NET_NO_SOCKET;
 }
 
-net_socket net_accept(net_socket listener, std::string *peer) {
-    sockaddr_in from;
-    socklen_t length = sizeof from;
-    memset(&from, 0, sizeof from);
-    net_socket s = accept(listener, (sockaddr *)&from, &length);
+net_socket net_listen(const char *address, int port, std::string *shown, std::string *error) {
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    char service[16];
+    snprintf(service, sizeof service, "%d", port);
+    const char *wanted = address != NULL ? address : "::";
+    addrinfo *found = NULL;
+    if (getaddrinfo(wanted, service, &hints, &found) != 0 || found == NULL) {
+        found = NULL;
+    }
+    net_socket s = NET_NO_SOCKET;
+    bool missing = found == NULL;
+    if (found != NULL) {
+        s = listen_on(found->ai_addr, found->ai_addrlen, error, &missing);
+        freeaddrinfo(found);
+        found = NULL;
+    }
+    if (s == NET_NO_SOCKET && address == NULL && missing) {
+        // No IPv6 on this machine: every IPv4 address is the next best thing.
+        hints.ai_family = AF_INET;
+        if (getaddrinfo("0.0.0.0", service, &hints, &found) == 0 && found != NULL) {
+            s = listen_on(found->ai_addr, found->ai_addrlen, error, &missing);
+            freeaddrinfo(found);
+        }
+    } else if (s == NET_NO_SOCKET && error->empty()) {
+        *error = std::string("cannot resolve ") + wanted;
+    }
     if (s == NET_NO_SOCKET) {
+        return NET_NO_SOCKET;
+    }
+    sockaddr_storage bound;
+    socklen_t length = sizeof bound;
+    memset(&bound, 0, sizeof bound);
+    getsockname(s, (sockaddr *)&bound, &length);
+    // The listening address is shown as bound: "::" stays "[::]", not an IPv4 address.
+    net_peer described;
+    if (bound.ss_family == AF_INET6) {
+        char host[INET6_ADDRSTRLEN];
+        const sockaddr_in6 *six = (const sockaddr_in6 *)&bound;
+        inet_ntop(AF_INET6, &six->sin6_addr, host, sizeof host);
+        char text[INET6_ADDRSTRLEN + 16];
+        snprintf(text, sizeof text, "[%s]:%u", host, (unsigned)ntohs(six->sin6_port));
+        *shown = text;
+    } else {
+        describe(&bound, &described);
+        *shown = described.text;
+    }
+    return s;
+}
+
+net_socket net_accept(net_socket listener, net_peer *from, net_accept_failure *failure) {
+    sockaddr_storage address;
+    socklen_t length = sizeof address;
+    memset(&address, 0, sizeof address);
+    net_socket s = accept(listener, (sockaddr *)&address, &length);
+    if (s == NET_NO_SOCKET) {
+        *failure = would_block()          ? NET_ACCEPT_NONE_WAITING
+                   : out_of_descriptors() ? NET_ACCEPT_NO_DESCRIPTORS
+                                          : NET_ACCEPT_FAILED;
         return NET_NO_SOCKET;
     }
     if (set_non_blocking(s) != 0) {
         net_close(s);
+        *failure = NET_ACCEPT_FAILED;
         return NET_NO_SOCKET;
     }
-    unsigned long a = ntohl(from.sin_addr.s_addr);
-    char text[32];
-    snprintf(text, sizeof text, "%lu.%lu.%lu.%lu:%u", (a >> 24) & 255, (a >> 16) & 255,
-             (a >> 8) & 255, a & 255, (unsigned)ntohs(from.sin_port));
-    *peer = text;
+    describe(&address, from);
     return s;
+}
+
+const char *net_keep_alive(net_socket s, int seconds) {
+#ifdef _WIN32
+    // Windows sends ten probes before it gives up: the first after half the time, the rest
+    // spread over the other half.
+    tcp_keepalive values;
+    values.onoff = 1;
+    values.keepalivetime = (ULONG)seconds * 500;
+    values.keepaliveinterval = (ULONG)seconds * 50;
+    DWORD returned = 0;
+    if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, NULL, 0, &returned, NULL, NULL) !=
+        0) {
+        return "SIO_KEEPALIVE_VALS";
+    }
+    DWORD retransmit_seconds = (DWORD)seconds;
+    if (setsockopt(s, IPPROTO_TCP, TCP_MAXRT, (const char *)&retransmit_seconds,
+                   sizeof retransmit_seconds) != 0) {
+        return "TCP_MAXRT";
+    }
+#else
+    // The first probe after half the time, then up to five more within the other half; the
+    // user timeout ends the connection once nothing has been heard for the whole time while a
+    // probe or data is unanswered.
+    int on = 1;
+    int idle = seconds / 2 > 0 ? seconds / 2 : 1;
+    int rest = seconds - idle;
+    int count = rest < 1 ? 1 : rest > 5 ? 5 : rest;
+    int interval = rest / count > 0 ? rest / count : 1;
+    unsigned int user_timeout_ms = (unsigned int)seconds * 1000;
+    if (setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+        return "SO_KEEPALIVE";
+    }
+    if (setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
+        setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) != 0) {
+        return "TCP_KEEPIDLE/TCP_KEEPINTVL/TCP_KEEPCNT";
+    }
+    if (setsockopt(s, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout_ms, sizeof user_timeout_ms) !=
+        0) {
+        return "TCP_USER_TIMEOUT";
+    }
+#endif
+    return NULL;
+}
+
+long net_raise_descriptor_limit(long wanted) {
+#ifdef _WIN32
+    (void)wanted;
+    return -1;
+#else
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return -1;
+    }
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < (rlim_t)wanted) {
+        // Only the soft limit: the hard one is the administrator's to set.
+        rlim_t raised = limit.rlim_max == RLIM_INFINITY || limit.rlim_max > (rlim_t)wanted
+                            ? (rlim_t)wanted
+                            : limit.rlim_max;
+        rlimit next = limit;
+        next.rlim_cur = raised;
+        if (setrlimit(RLIMIT_NOFILE, &next) == 0) {
+            limit.rlim_cur = raised;
+        }
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? wanted : (long)limit.rlim_cur;
+#endif
 }
 
 long net_recv(net_socket s, char *buffer, size_t capacity) {

@@ -20,18 +20,50 @@ const net_socket NET_NO_SOCKET = -1;
 const long NET_WOULD_BLOCK = -1;
 const long NET_FAILED = -2;
 
+// An IPv4 or IPv6 address as its bytes; IPv4 uses the first four.
+struct net_address {
+    int family; // 4 or 6
+    unsigned char bytes[16];
+};
+
+// Who connected: the address as the room counts it (an IPv4-mapped IPv6 peer is its IPv4
+// address), its text ("10.0.0.5", "::1") and the text the log names the connection by
+// ("10.0.0.5:50000", "[::1]:50000").
+struct net_peer {
+    net_address address;
+    std::string host;
+    std::string text;
+};
+
 // Starts the socket library.  0 on success, -1 on failure.
 int net_start(void);
 void net_stop(void);
 
-// A non-blocking listening socket on an IPv4 address (or host name) and port; port 0 takes any
-// free port.  On success *bound_port is the port in use; on failure NET_NO_SOCKET is returned and
-// *error says why.
-net_socket net_listen(const char *address, int port, int *bound_port, std::string *error);
+// Parses a numeric IPv4 or IPv6 address.  True on success.
+bool net_parse_address(const char *text, net_address *address);
 
-// Accepts one waiting connection as a non-blocking socket and writes its "a.b.c.d:port" into
-// *peer; NET_NO_SOCKET when none is waiting or accepting failed.
-net_socket net_accept(net_socket listener, std::string *peer);
+// A non-blocking listening socket on an address (or host name) and port; port 0 takes any free
+// port.  A NULL address listens on every IPv6 and IPv4 address at once, or on every IPv4 address
+// where the system has no IPv6.  On success *shown is the address and port in use as
+// "0.0.0.0:2000" or "[::]:2000"; on failure NET_NO_SOCKET is returned and *error says why.
+net_socket net_listen(const char *address, int port, std::string *shown, std::string *error);
+
+// What net_accept returns besides a socket when none came.
+enum net_accept_failure { NET_ACCEPT_NONE_WAITING, NET_ACCEPT_NO_DESCRIPTORS, NET_ACCEPT_FAILED };
+
+// Accepts one waiting connection as a non-blocking socket and fills *from; NET_NO_SOCKET when
+// none is waiting or accepting failed, and then *failure says which.
+net_socket net_accept(net_socket listener, net_peer *from, net_accept_failure *failure);
+
+// Keep-alive probes on an idle connection, and a limit on how long sent data may go
+// unacknowledged, so that a peer which vanished without closing is found out within about
+// seconds, and at most twice that.  NULL when every option was taken, else the name of the one
+// the system refused.
+const char *net_keep_alive(net_socket s, int seconds);
+
+// Raises this process's limit on open descriptors to at least wanted where the system allows it.
+// Returns the limit now in force, or -1 where there is no such limit.
+long net_raise_descriptor_limit(long wanted);
 
 // Bytes read (> 0), 0 when the peer closed, NET_WOULD_BLOCK or NET_FAILED.
 long net_recv(net_socket s, char *buffer, size_t capacity);

@@ -1,7 +1,13 @@
 // The real vantrel-server as a child process, with scripted members on loopback.
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -121,8 +127,9 @@ TEST(server_loopback, a_member_that_stops_reading_is_dropped_while_others_chat) 
     peer stalled, talker, listener;
     ASSERT_TRUE(joined(&stalled, &sp, address, "S", 4096));
     ASSERT_TRUE(joined(&talker, &sp, address, "T", 0));
-    ASSERT_TRUE(joined(&listener, &sp, address, "L", 0));
+    // Read before the next join: a list still unsent when a newer one comes is replaced.
     expect_frame(&talker, "T", "eS\r\nT\r\n");
+    ASSERT_TRUE(joined(&listener, &sp, address, "L", 0));
     expect_frame(&talker, "T", "eS\r\nT\r\nL\r\n");
     expect_frame(&listener, "L", "eS\r\nT\r\nL\r\n");
 
@@ -205,4 +212,367 @@ TEST(server_loopback, a_stop_signal_sends_server_end_to_all_and_exits_0) {
         EXPECT_EQ(PEER_CLOSED, peer_read_frame(&silent, &got, WAIT_MS)) << printable(got);
         peer_close(&silent);
     }
+}
+
+static long long now_ms(void) {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+static bool has(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Joins and waits for the member frame that shows this member; returns the milliseconds it took,
+// or -1.
+static long long join_time(peer *p, const server_process *sp, const char *address,
+                           const std::string &name) {
+    long long start = now_ms();
+    if (!joined(p, sp, address, name, 0)) {
+        return -1;
+    }
+    std::string got;
+    while (peer_read_frame(p, &got, WAIT_MS) == PEER_FRAME) {
+        if (got[0] == 'e' && has(got, name + "\r\n")) {
+            return now_ms() - start;
+        }
+    }
+    return -1;
+}
+
+TEST(server_loopback, crowds_that_never_say_hello_do_not_keep_a_member_out) {
+    enum { CROWD = 300 };
+    struct {
+        const char *what;
+        bool many_addresses;
+        const char *logged;
+    } rows[] = {
+        {"from one address", false, "refused: over 8 connections from one address"},
+        {"from 300 addresses", true, "closed: room full, oldest connection without hello"},
+    };
+    for (const auto &row : rows) {
+        server_process sp;
+        ASSERT_TRUE(server_start(&sp, "127.0.0.20"));
+        static peer crowd[CROWD];
+        for (int i = 0; i < CROWD; i++) {
+            char from[32];
+            snprintf(from, sizeof from, "127.1.%d.%d", row.many_addresses ? i / 200 : 0,
+                     row.many_addresses ? i % 200 + 1 : 1);
+            ASSERT_TRUE(peer_connect_from(&crowd[i], &sp, "127.0.0.20", from)) << from;
+        }
+        peer member;
+        long long took = join_time(&member, &sp, "127.0.0.20", "Real");
+        printf("lock-out %s: the member joined %lld ms after connecting\n", row.what, took);
+        EXPECT_GE(took, 0) << row.what << ": the member never joined";
+        EXPECT_LT(took, 2000) << row.what;
+        ASSERT_TRUE(peer_send_frame(&member, "in\r\n"));
+        expect_frame(&member, row.what, "dReal;in\r\n");
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        EXPECT_TRUE(has(server_log(&sp), row.logged)) << row.what << "\n" << server_log(&sp);
+        for (peer &p : crowd) {
+            peer_close(&p);
+        }
+        peer_close(&member);
+    }
+}
+
+TEST(server_loopback, the_hello_deadline_counts_from_the_connect) {
+    const char *options[] = {"--listen", "127.0.0.21", "--hello-timeout", "1", NULL};
+    struct {
+        const char *what;
+        std::string trickle; // sent one byte at a time, 50 ms apart
+        bool joins;
+    } rows[] = {
+        {"silent", "", false},
+        {"trickling a hello that never ends", "vantrel002;Slow Taro is typing", false},
+        {"a hello finished within the second", "vantrel002;T\x80", true},
+    };
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options));
+    for (const auto &row : rows) {
+        peer p;
+        long long start = now_ms();
+        ASSERT_TRUE(peer_connect(&p, &sp, "127.0.0.21", 0));
+        for (char c : row.trickle) {
+            if (!peer_send(&p, std::string(1, c))) {
+                break; // already closed
+            }
+            usleep(50000);
+        }
+        std::string got;
+        int status = peer_read_frame(&p, &got, 3000);
+        long long took = now_ms() - start;
+        if (row.joins) {
+            EXPECT_EQ(PEER_FRAME, status) << row.what;
+        } else {
+            printf("hello deadline 1 s, %s: closed after %lld ms\n", row.what, took);
+            EXPECT_EQ(PEER_CLOSED, status) << row.what << ": " << printable(got);
+            EXPECT_GE(took, 900) << row.what;
+            EXPECT_LE(took, 2500) << row.what;
+        }
+        peer_close(&p);
+    }
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    EXPECT_TRUE(has(server_log(&sp), "closed: no hello in time")) << server_log(&sp);
+}
+
+TEST(server_loopback, allow_admits_only_the_listed_networks) {
+    struct {
+        const char *allow[2];
+        const char *to;
+        const char *from;
+        bool admitted;
+    } rows[] = {
+        {{"127.0.4.0/23", "::1/128"}, "127.0.0.1", "127.0.5.9", true},
+        {{"127.0.4.0/23", "::1/128"}, "127.0.0.1", "127.0.6.9", false},
+        {{"127.0.4.0/23", "::1/128"}, "::1", NULL, true},
+        {{"::ffff:127.0.6.0/120", "10.0.0.0/8"}, "127.0.0.1", "127.0.6.1", true},
+        {{"::ffff:127.0.6.0/120", "10.0.0.0/8"}, "::1", NULL, false},
+    };
+    for (const auto &row : rows) {
+        std::string what = std::string(row.from != NULL ? row.from : row.to) + " with --allow " +
+                           row.allow[0] + " --allow " + row.allow[1];
+        const char *options[] = {"--allow", row.allow[0], "--allow", row.allow[1], NULL};
+        server_process sp;
+        ASSERT_TRUE(server_start_with(&sp, options));
+        peer p;
+        ASSERT_TRUE(peer_connect_from(&p, &sp, row.to, row.from)) << what;
+        ASSERT_TRUE(peer_hello(&p, "A"));
+        std::string got;
+        EXPECT_EQ(row.admitted ? PEER_FRAME : PEER_CLOSED, peer_read_frame(&p, &got, WAIT_MS))
+            << what;
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        EXPECT_EQ(!row.admitted, has(server_log(&sp), "refused: address not allowed"))
+            << what << "\n"
+            << server_log(&sp);
+        peer_close(&p);
+    }
+}
+
+// The time stamp in front of every log line: "YYYY-MM-DD HH:MM:SS ".
+static bool stamped(const std::string &line) {
+    const char *shape = "dddd-dd-dd dd:dd:dd ";
+    for (size_t i = 0; shape[i] != '\0'; i++) {
+        bool digit = line.size() > i && line[i] >= '0' && line[i] <= '9';
+        if (shape[i] == 'd' ? !digit : line.size() <= i || line[i] != shape[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
+    const std::string shacho = "\x8e\xd0\x92\xb7"; // 社長 in Shift-JIS
+    const std::string nanashi = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
+    const std::string n31(31, 'n');
+    struct {
+        std::string sent, listed;
+    } rows[] = {
+        {"a;b\xfd", "a_b\xfd"}, // 0xFD is no character in code page 932
+        {"x\r\ny\x7f", "x__y_"},
+        {"ab\x82", "ab"},
+        {"", nanashi},
+        {shacho, shacho},
+        {shacho, shacho + "(2)"},
+        {n31, n31},
+        {n31, std::string(28, 'n') + "(2)"},
+    };
+    const char *address = "127.0.0.22";
+    server_process sp;
+    ASSERT_TRUE(server_start(&sp, address));
+    peer p[sizeof rows / sizeof rows[0]];
+    std::string list;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+        ASSERT_TRUE(joined(&p[i], &sp, address, rows[i].sent, 0));
+        list += rows[i].listed + "\r\n";
+        expect_frame(&p[i], "joining as " + printable(rows[i].sent), "e" + list);
+    }
+    // The second 社長 sees its own relay under the name the others see.
+    ASSERT_TRUE(peer_send_frame(&p[5], "hi\r\n"));
+    std::string got;
+    do {
+        ASSERT_EQ(PEER_FRAME, peer_read_frame(&p[5], &got, WAIT_MS));
+    } while (got[0] == 'e');
+    EXPECT_EQ(printable("d" + shacho + "(2);hi\r\n"), printable(got));
+
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    std::string log = server_log(&sp);
+    // On Linux the log is UTF-8; the Windows console shows the Shift-JIS bytes as they are.
+    std::string logged = server_under_wine() ? shacho : "\xe7\xa4\xbe\xe9\x95\xb7";
+    EXPECT_TRUE(has(log, "(" + logged + ") joined as " + logged + "(2)")) << log;
+    EXPECT_TRUE(has(log, server_under_wine() ? "(a_b\xfd) joined" : "(a_b?) joined")) << log;
+    for (size_t start = 0; start < log.size();) {
+        size_t end = log.find('\n', start);
+        std::string line = log.substr(start, end - start);
+        EXPECT_TRUE(stamped(line)) << "log line without a time stamp: " << line;
+        start = end == std::string::npos ? log.size() : end + 1;
+    }
+    for (peer &q : p) {
+        peer_close(&q);
+    }
+}
+
+TEST(server_loopback, ipv6_and_ipv4_on_the_dual_stack_default) {
+    struct {
+        const char *listen; // NULL: the default
+        const char *to;
+        const char *logged;
+    } rows[] = {
+        {NULL, "127.0.0.1", " 127.0.0.1:"},
+        {NULL, "::1", " [::1]:"},
+        {"::1", "::1", " [::1]:"},
+        {"127.0.0.23", "127.0.0.23", " 127.0.0.1:"},
+    };
+    for (const auto &row : rows) {
+        std::string what = std::string(row.to) + " on " + (row.listen ? row.listen : "the default");
+        const char *options[] = {"--listen", row.listen, NULL};
+        server_process sp;
+        ASSERT_TRUE(server_start_with(&sp, row.listen != NULL ? options : NULL)) << what;
+        peer p;
+        EXPECT_GE(join_time(&p, &sp, row.to, "V6"), 0) << what;
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        std::string log = server_log(&sp);
+        EXPECT_TRUE(has(log, row.logged) && has(log, "(V6) joined")) << what << "\n" << log;
+        peer_close(&p);
+    }
+}
+
+// Runs a shell command (ip, nsenter); true when it succeeded.
+static bool run(const std::string &command) {
+    int status = system(command.c_str());
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A member on the far side of a veth pair, in a network namespace of its own: a PC whose link
+// can be cut without its connection ever being closed.  Returns the child's pid, or -1.
+static pid_t start_far_member(const server_process *sp, int ready_fd, int go_fd) {
+    pid_t pid = fork();
+    if (pid != 0) {
+        return pid;
+    }
+    char ok = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+    if (write(ready_fd, &ok, 1) != 1 || read(go_fd, &ok, 1) != 1) {
+        _exit(1);
+    }
+    ok = run("ip link set lo up && ip addr add 10.231.0.2/24 dev vt1 && ip link set vt1 up");
+    peer ghost;
+    ok = ok && peer_connect(&ghost, sp, "10.231.0.1", 0) && peer_hello(&ghost, "Ghost");
+    if (write(ready_fd, &ok, 1) != 1) {
+        _exit(1);
+    }
+    // Never reads or closes: the connection only ends when the server gives up on it.
+    for (;;) {
+        pause();
+    }
+}
+
+TEST(server_network, a_member_whose_link_goes_down_leaves_within_twice_the_keepalive) {
+    ASSERT_STREQ("1", getenv("VANTREL_IN_SANDBOX"))
+        << "this test adds network links; run it inside scripts/sandbox";
+    const int KEEPALIVE_S = 2;
+    struct {
+        const char *what;
+        bool data_for_it; // the server still has relays to send it
+    } rows[] = {{"idle", false}, {"mid-relay", true}};
+    for (const auto &row : rows) {
+        run("ip link del vt0 2>/dev/null"); // left over from an interrupted run
+        ASSERT_TRUE(run("ip link add vt0 type veth peer name vt1 && "
+                        "ip addr add 10.231.0.1/24 dev vt0 && ip link set vt0 up"));
+        const char *options[] = {"--keepalive", "2", NULL};
+        server_process sp;
+        ASSERT_TRUE(server_start_with(&sp, options));
+        int ready[2], go[2];
+        ASSERT_EQ(0, pipe(ready));
+        ASSERT_EQ(0, pipe(go));
+        pid_t far = start_far_member(&sp, ready[1], go[0]);
+        char ok = 0;
+        ASSERT_TRUE(far > 0 && read(ready[0], &ok, 1) == 1 && ok) << "nested namespace";
+        ASSERT_TRUE(run("ip link set vt1 netns " + std::to_string(far)));
+        ASSERT_EQ(1, write(go[1], &ok, 1));
+        ASSERT_TRUE(read(ready[0], &ok, 1) == 1 && ok) << "the far member did not join";
+
+        peer near;
+        ASSERT_TRUE(joined(&near, &sp, "127.0.0.1", "Near", 0));
+        expect_frame(&near, "Near", "eGhost\r\nNear\r\n");
+        long long cut = now_ms();
+        ASSERT_TRUE(run("nsenter -t " + std::to_string(far) + " -n ip link set vt1 down"));
+        if (row.data_for_it) {
+            ASSERT_TRUE(peer_send_frame(&near, "are you there?\r\n"));
+        }
+        std::string got;
+        while (peer_read_frame(&near, &got, 3 * KEEPALIVE_S * 1000) == PEER_FRAME &&
+               got[0] != 'e') {
+        }
+        long long took = now_ms() - cut;
+        printf("vanished member, %s, --keepalive %d: removed %lld ms after its link went down\n",
+               row.what, KEEPALIVE_S, took);
+        EXPECT_EQ(printable("eNear\r\n"), printable(got)) << row.what;
+        EXPECT_LE(took, 2 * KEEPALIVE_S * 1000) << row.what;
+
+        EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+        kill(far, SIGKILL);
+        waitpid(far, NULL, 0);
+        run("ip link del vt0 2>/dev/null");
+        close(ready[0]);
+        close(ready[1]);
+        close(go[0]);
+        close(go[1]);
+        peer_close(&near);
+    }
+}
+
+// CPU time the process has used, in clock ticks.
+static long cpu_ticks(pid_t pid) {
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
+    FILE *f = fopen(path, "r");
+    if (f == NULL) {
+        return -1;
+    }
+    char text[1024];
+    size_t got = fread(text, 1, sizeof text - 1, f);
+    fclose(f);
+    text[got] = '\0';
+    // utime and stime are the 14th and 15th fields; the name before them may hold spaces.
+    const char *p = strrchr(text, ')');
+    long utime = 0, stime = 0;
+    if (p == NULL ||
+        sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) != 2) {
+        return -1;
+    }
+    return utime + stime;
+}
+
+TEST(server_network, running_out_of_descriptors_pauses_accepting_without_spinning) {
+    enum { CROWD = 60 };
+    const char *options[] = {"--listen", "127.0.0.24", NULL};
+    server_process sp;
+    ASSERT_TRUE(server_start_limited(&sp, options, 32));
+    static peer crowd[CROWD];
+    for (int i = 0; i < CROWD; i++) {
+        char from[32];
+        snprintf(from, sizeof from, "127.3.0.%d", i + 1);
+        ASSERT_TRUE(peer_connect_from(&crowd[i], &sp, "127.0.0.24", from)) << from;
+    }
+    usleep(300000);
+    long before = cpu_ticks(sp.pid);
+    usleep(1000000);
+    long used = cpu_ticks(sp.pid) - before;
+    printf("out of descriptors: the server used %ld clock ticks (of %ld a second) while paused\n",
+           used, sysconf(_SC_CLK_TCK));
+    EXPECT_GE(before, 0);
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "the server spins on the listener";
+    for (peer &p : crowd) {
+        peer_close(&p);
+    }
+    peer member;
+    EXPECT_GE(join_time(&member, &sp, "127.0.0.24", "After"), 0);
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    std::string log = server_log(&sp);
+    const std::string paused = "not accepting: out of file descriptors";
+    EXPECT_TRUE(has(log, "warning: the open-file limit is 32")) << log;
+    EXPECT_TRUE(has(log, paused)) << log;
+    EXPECT_EQ(log.find(paused), log.rfind(paused)) << "logged once\n" << log;
+    peer_close(&member);
 }

@@ -8,9 +8,9 @@
 
 static const std::string T = "\x80";
 
-static room *fresh_room(void) {
+static room *fresh_room(const room_rules *rules = NULL) {
     static room r;
-    room_init(&r);
+    room_init(&r, rules);
     return &r;
 }
 
@@ -27,8 +27,15 @@ static void feed(room *r, int slot, const std::string &bytes) {
     room_receive(r, slot, bytes.data(), bytes.size());
 }
 
+// A connection from its own address, so the per-address cap stays out of the way.
+static int open_from(room *r, int host, long long now_ms = 0) {
+    std::string address = "10.0." + std::to_string(host / 256) + "." + std::to_string(host % 256);
+    return room_open(r, (address + ":50000").c_str(), address.c_str(), now_ms);
+}
+
 static int join(room *r, const std::string &name) {
-    int slot = room_open(r, "127.0.0.1:1");
+    static int host = 60000; // clear of the hosts the tests pick themselves
+    int slot = open_from(r, ++host);
     feed(r, slot, "vantrel002;" + name + T);
     return slot;
 }
@@ -36,21 +43,23 @@ static int join(room *r, const std::string &name) {
 TEST(room_members, member_frames_follow_joining_order_even_when_slots_are_reused) {
     room *r = fresh_room();
     int a = join(r, "A");
+    EXPECT_EQ(printable("eA\r\n" + T), printable(take_output(r, a)));
     int b = join(r, "B");
+    EXPECT_EQ(printable("eA\r\nB\r\n" + T), printable(take_output(r, a)));
     int c = join(r, "C");
-    EXPECT_EQ(printable("eA\r\n" + T + "eA\r\nB\r\n" + T + "eA\r\nB\r\nC\r\n" + T),
-              printable(take_output(r, a)));
+    EXPECT_EQ(printable("eA\r\nB\r\nC\r\n" + T), printable(take_output(r, a)));
     take_output(r, b);
     take_output(r, c);
 
     feed(r, b, "end\n" + T);
     EXPECT_TRUE(room_wants_close(r, b));
     room_release(r, b);
+    EXPECT_EQ(printable("eA\r\nC\r\n" + T), printable(take_output(r, a)));
     int d = join(r, "D");
     EXPECT_EQ(b, d) << "the freed slot is taken again";
-    std::string want = "eA\r\nC\r\n" + T + "eA\r\nC\r\nD\r\n" + T;
-    EXPECT_EQ(printable(want), printable(take_output(r, a)));
-    EXPECT_EQ(printable(want), printable(take_output(r, c)));
+    EXPECT_EQ(printable("eA\r\nC\r\nD\r\n" + T), printable(take_output(r, a)));
+    EXPECT_EQ(printable("eA\r\nC\r\nD\r\n" + T), printable(take_output(r, c)))
+        << "the list without B was never begun, so only the newest came";
     EXPECT_EQ(printable("eA\r\nC\r\nD\r\n" + T), printable(take_output(r, d)));
 }
 
@@ -58,7 +67,7 @@ TEST(room_members, goodbye_and_hang_up_remove_only_members) {
     room *r = fresh_room();
     int a = join(r, "A");
     int b = join(r, "B");
-    int waiting = room_open(r, "127.0.0.1:2");
+    int waiting = open_from(r, 2);
     take_output(r, a);
     take_output(r, b);
 
@@ -87,14 +96,13 @@ TEST(room_relays, frames_are_cut_the_same_whatever_the_chunking) {
     for (size_t chunk : chunks) {
         room *r = fresh_room();
         int listener = join(r, "L");
-        int taro = room_open(r, "127.0.0.1:3");
+        int taro = open_from(r, 3);
         std::string stream = "vantrel002;Taro" + T + lines;
         for (size_t at = 0; at < stream.size(); at += chunk) {
             feed(r, taro, stream.substr(at, chunk));
         }
         std::string got = take_output(r, listener);
-        EXPECT_EQ(printable("eL\r\n" + T + "eL\r\nTaro\r\n" + T + want), printable(got))
-            << "chunk size " << chunk;
+        EXPECT_EQ(printable("eL\r\nTaro\r\n" + T + want), printable(got)) << "chunk size " << chunk;
         EXPECT_EQ(printable("eL\r\nTaro\r\n" + T + want), printable(take_output(r, taro)))
             << "the sender gets its own lines back, chunk size " << chunk;
     }
@@ -112,7 +120,7 @@ TEST(room_hello, anything_but_the_hello_is_refused_with_ver_err) {
         room *r = fresh_room();
         int member = join(r, "A");
         take_output(r, member);
-        int s = room_open(r, "127.0.0.1:4");
+        int s = open_from(r, 4);
         feed(r, s, first + T + "more\r\n" + T);
         EXPECT_EQ(printable("ver_err" + T), printable(take_output(r, s)))
             << "first frame \"" << printable(first) << "\"";
@@ -207,7 +215,7 @@ TEST(room_end, members_get_the_shutdown_notice_and_are_closed_after_it) {
     room *r = fresh_room();
     int a = join(r, "A");
     int b = join(r, "B");
-    int waiting = room_open(r, "127.0.0.1:5");
+    int waiting = open_from(r, 5);
     take_output(r, a);
     room_announce_end(r);
     EXPECT_TRUE(room_wants_close(r, waiting));
@@ -221,11 +229,164 @@ TEST(room_end, members_get_the_shutdown_notice_and_are_closed_after_it) {
     EXPECT_EQ("", take_output(r, b)) << "nothing is relayed once the end is announced";
 }
 
-TEST(room_limits, a_full_room_refuses_one_more) {
-    room *r = fresh_room();
-    for (int i = 0; i < ROOM_SLOTS; i++) {
-        ASSERT_EQ(i, room_open(r, "127.0.0.1:6"));
+// Places and the per-address cap: who gets in, who is closed to make room, who is refused.
+TEST(room_limits, greeting_connections_make_way_and_only_members_fill_the_room) {
+    room_rules rules;
+    room_default_rules(&rules);
+    rules.places = 4;
+    rules.per_address = 2;
+    room *r = fresh_room(&rules);
+    int m1 = join(r, "M1");
+    int g1 = open_from(r, 1, 100);
+    int g2 = open_from(r, 1, 200);
+    int m2 = join(r, "M2");
+    take_output(r, m1);
+
+    int g3 = open_from(r, 1, 300);
+    EXPECT_EQ(-1, g3) << "a third from 10.0.0.1 is over the cap, full room or not";
+    EXPECT_NE(std::string::npos, r->log.find("10.0.0.1:50000 refused: over 2 connections"))
+        << r->log;
+    EXPECT_FALSE(room_wants_close(r, g1)) << "a refused newcomer displaces nobody";
+
+    int g4 = open_from(r, 2, 400);
+    ASSERT_GE(g4, 0);
+    EXPECT_TRUE(room_wants_close(r, g1)) << "the oldest greeting connection made room";
+    EXPECT_FALSE(room_wants_close(r, g2));
+    EXPECT_NE(std::string::npos, r->log.find("10.0.0.1:50000 closed: room full")) << r->log;
+    room_release(r, g1);
+
+    feed(r, g2, "vantrel002;M3" + T);
+    feed(r, g4, "vantrel002;M4" + T);
+    EXPECT_EQ(-1, open_from(r, 3, 500)) << "every place holds a member";
+    EXPECT_NE(std::string::npos, r->log.find("10.0.0.3:50000 refused: room full")) << r->log;
+    EXPECT_TRUE(room_reads(r, m2) && room_reads(r, g2) && room_reads(r, g4));
+}
+
+TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
+    room_rules rules;
+    room_default_rules(&rules);
+    rules.places = ROOM_MAX_PLACES + 100; // held to what the slots can serve
+    room *r = fresh_room(&rules);
+    for (int i = 0; i < ROOM_MAX_PLACES; i++) {
+        ASSERT_EQ(i, open_from(r, i, i));
     }
-    EXPECT_EQ(-1, room_open(r, "127.0.0.1:7"));
-    EXPECT_NE(std::string::npos, r->log.find("127.0.0.1:7 refused: room full")) << r->log;
+    EXPECT_EQ(ROOM_MAX_PLACES, open_from(r, 5000, 5000)) << "the spare entry";
+    EXPECT_TRUE(room_wants_close(r, 0));
+    EXPECT_EQ(-1, open_from(r, 5001, 5001)) << "the displaced one is not released yet";
+}
+
+TEST(room_hello, the_deadline_counts_from_the_connect_whatever_trickles_in) {
+    room_rules rules;
+    room_default_rules(&rules);
+    rules.hello_timeout_ms = 10000;
+    room *r = fresh_room(&rules);
+    EXPECT_EQ(-1, room_tick(r, 0)) << "nobody greeting, no deadline";
+    int trickler = open_from(r, 1, 1000);
+    int quick = open_from(r, 2, 3000);
+    std::string hello = "vantrel002;Slow" + T;
+    for (size_t i = 0; i + 1 < hello.size(); i++) {
+        feed(r, trickler, hello.substr(i, 1));
+        EXPECT_EQ(10000 - (long long)i, room_tick(r, 1000 + (long long)i));
+    }
+    feed(r, quick, "vantrel002;Quick" + T);
+    EXPECT_EQ(1, room_tick(r, 10999));
+    EXPECT_EQ(-1, room_tick(r, 11000));
+    EXPECT_TRUE(room_wants_close(r, trickler));
+    EXPECT_FALSE(room_wants_close(r, quick)) << "a member has no deadline";
+    EXPECT_NE(std::string::npos, r->log.find("10.0.0.1:50000 closed: no hello")) << r->log;
+    EXPECT_EQ(printable("eQuick\r\n" + T), printable(take_output(r, quick)));
+}
+
+TEST(room_hello, names_are_made_safe_for_relays_and_member_lists) {
+    const std::string stand_in = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
+    const std::string n30(30, 'n');
+    struct {
+        std::string name, want;
+    } cases[] = {
+        {"a;b", "a_b"},          {"x\r\ny", "x__y"}, {std::string("\0\x01\x1f\x7f ~", 6), "____ ~"},
+        {"ab\x82", "ab"},        // a lead byte cut off from its second byte goes
+        {n30 + "\x82\xa0", n30}, // the cut at 31 bytes leaves no half character either
+        {"\x82;", "\x82_"},      // still one character to the client, as it was
+        {"", stand_in},          {"\x82", stand_in}, {";", "_"},
+    };
+    for (const auto &c : cases) {
+        std::string got = room_safe_name(c.name.data(), c.name.size());
+        EXPECT_EQ(printable(c.want), printable(got)) << "name \"" << printable(c.name) << "\"";
+    }
+
+    room *r = fresh_room();
+    int s = join(r, "a;b\r\n");
+    take_output(r, s);
+    feed(r, s, "c;d" + T);
+    EXPECT_EQ(printable("da_b__;c;d" + T), printable(take_output(r, s)));
+}
+
+TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
+    const std::string boss = "\x8e\xd0\x92\xb7"; // 社長
+    std::string fifteen;                         // fifteen two-byte characters
+    for (int i = 0; i < 15; i++) {
+        fifteen += "\x82\xa0";
+    }
+    room *r = fresh_room();
+    int first = join(r, boss);
+    int second = join(r, boss);
+    int third = join(r, boss);
+    take_output(r, first);
+    take_output(r, second);
+    EXPECT_NE(std::string::npos, r->log.find("(" + boss + ") joined as " + boss + "(3)")) << r->log;
+    feed(r, second, "hi" + T);
+    EXPECT_EQ(printable("d" + boss + "(2);hi" + T), printable(take_output(r, second)))
+        << "the member sees its own relays under the given name";
+
+    feed(r, second, "end\n" + T);
+    room_release(r, second);
+    join(r, boss);
+    feed(r, first, "end\n" + T);
+    room_release(r, first);
+    join(r, boss);
+    join(r, fifteen + "x");
+    join(r, fifteen + "x");
+    join(r, "x" + fifteen);
+    join(r, "x" + fifteen);
+    // The base is cut to make room for the number, never inside a character.
+    std::string want = "e" + boss + "(3)\r\n" + boss + "(2)\r\n" + boss + "\r\n" + fifteen +
+                       "x\r\n" + fifteen.substr(0, 28) + "(2)\r\nx" + fifteen + "\r\nx" +
+                       fifteen.substr(0, 26) + "(2)\r\n" + T;
+    std::string got = take_output(r, third);
+    EXPECT_EQ(printable(want), printable(got.substr(got.rfind('e'))));
+}
+
+// A member list nobody has begun to send is replaced by a newer one; relays stay where they are.
+TEST(room_members, a_reader_behind_gets_only_the_newest_member_list) {
+    room *r = fresh_room();
+    int slow = join(r, "S");
+    join(r, "A");
+    int b = join(r, "B");
+    EXPECT_EQ(printable("eS\r\nA\r\nB\r\n" + T), printable(take_output(r, slow)));
+
+    feed(r, b, "one" + T);
+    join(r, "C");
+    feed(r, b, "two" + T);
+    join(r, "D");
+    EXPECT_EQ(printable("dB;one" + T + "dB;two" + T + "eS\r\nA\r\nB\r\nC\r\nD\r\n" + T),
+              printable(take_output(r, slow)));
+
+    // One byte out: that list stays whole, and only the newest follows it.
+    join(r, "E");
+    room_sent(r, slow, 1);
+    join(r, "F");
+    join(r, "G");
+    EXPECT_EQ(printable("S\r\nA\r\nB\r\nC\r\nD\r\nE\r\n" + T +
+                        "eS\r\nA\r\nB\r\nC\r\nD\r\nE\r\nF\r\nG\r\n" + T),
+              printable(take_output(r, slow)));
+
+    // The unsent part is moved down after a large send; the list is still found and replaced.
+    std::string big(40000, 'w');
+    feed(r, b, big + T + big + T);
+    join(r, "H");
+    const char *bytes;
+    room_sent(r, slow, 2 * (big.size() + 4));
+    join(r, "I");
+    EXPECT_EQ(printable("eS\r\nA\r\nB\r\nC\r\nD\r\nE\r\nF\r\nG\r\nH\r\nI\r\n" + T),
+              printable(std::string(bytes, room_unsent(r, slow, &bytes))));
 }

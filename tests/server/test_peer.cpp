@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -40,7 +41,40 @@ static bool wait_for(int fd, short events, long long deadline) {
     }
 }
 
+bool server_under_wine(void) {
+    return getenv("VANTREL_SERVER_EXE") != NULL && getenv("VANTREL_WINE_PREFIX") != NULL;
+}
+
 bool server_start(server_process *sp, const char *address) {
+    const char *options[] = {"--listen", address, NULL};
+    return server_start_with(sp, options);
+}
+
+bool server_start_with(server_process *sp, const char *const *options) {
+    return server_start_limited(sp, options, 0);
+}
+
+bool server_start_limited(server_process *sp, const char *const *options, int descriptors) {
+    const char *argv[32];
+    size_t argc = 0;
+    if (server_under_wine()) {
+        argv[argc++] = VANTREL_WINE_RUN;
+        argv[argc++] = getenv("VANTREL_WINE_PREFIX");
+        argv[argc++] = getenv("VANTREL_SERVER_EXE");
+    } else {
+        const char *path = getenv("VANTREL_SERVER_PATH");
+        argv[argc++] = path != NULL ? path : VANTREL_SERVER_PATH;
+    }
+    argv[argc++] = "--port";
+    argv[argc++] = "0";
+    for (size_t i = 0; options != NULL && options[i] != NULL; i++) {
+        if (argc + 1 >= sizeof argv / sizeof argv[0]) {
+            fprintf(stderr, "too many server options\n");
+            return false;
+        }
+        argv[argc++] = options[i];
+    }
+    argv[argc] = NULL;
     char log_path[] = "/tmp/vantrel-server-log-XXXXXX";
     int log_fd = mkstemp(log_path);
     if (log_fd < 0) {
@@ -57,11 +91,14 @@ bool server_start(server_process *sp, const char *address) {
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (descriptors > 0) {
+            rlimit limit = {(rlim_t)descriptors, (rlim_t)descriptors};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
         dup2(out[1], 1);
         dup2(log_fd, 2);
         close(out[0]);
-        execl(VANTREL_SERVER_PATH, "vantrel-server", "--listen", address, "--port", "0",
-              (char *)NULL);
+        execv(argv[0], (char *const *)argv);
         _exit(127);
     }
     close(out[1]);
@@ -73,7 +110,7 @@ bool server_start(server_process *sp, const char *address) {
         return false;
     }
     std::string line;
-    long long deadline = now_ms() + 5000;
+    long long deadline = now_ms() + (server_under_wine() ? 30000 : 5000);
     while (line.find('\n') == std::string::npos && wait_for(out[0], POLLIN, deadline)) {
         char chunk[256];
         ssize_t got = read(out[0], chunk, sizeof chunk);
@@ -95,6 +132,11 @@ bool server_start(server_process *sp, const char *address) {
 int server_stop(server_process *sp, int signal_number, int timeout_ms) {
     if (sp->pid <= 0) {
         return -1;
+    }
+    // Wine turns SIGINT into the console's Ctrl+C, which the server handles like SIGTERM at
+    // home; SIGTERM would end a Windows program on the spot.
+    if (server_under_wine() && signal_number == SIGTERM) {
+        signal_number = SIGINT;
     }
     kill(sp->pid, signal_number);
     long long deadline = now_ms() + timeout_ms;
@@ -125,27 +167,53 @@ std::string server_log(const server_process *sp) {
     return text;
 }
 
-bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer) {
+// Fills *to with an IPv4 or IPv6 address and port; returns its length, 0 when not an address.
+static socklen_t socket_address(sockaddr_storage *to, const char *address, int port) {
+    memset(to, 0, sizeof *to);
+    sockaddr_in *four = (sockaddr_in *)to;
+    sockaddr_in6 *six = (sockaddr_in6 *)to;
+    if (inet_pton(AF_INET, address, &four->sin_addr) == 1) {
+        four->sin_family = AF_INET;
+        four->sin_port = htons((unsigned short)port);
+        return sizeof *four;
+    }
+    if (inet_pton(AF_INET6, address, &six->sin6_addr) == 1) {
+        six->sin6_family = AF_INET6;
+        six->sin6_port = htons((unsigned short)port);
+        return sizeof *six;
+    }
+    return 0;
+}
+
+static bool connect_peer(peer *p, const server_process *sp, const char *address, const char *from,
+                         int receive_buffer) {
     p->received.clear();
-    p->fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (p->fd < 0) {
+    sockaddr_storage to, local;
+    socklen_t to_length = socket_address(&to, address, sp->port);
+    socklen_t local_length = from != NULL ? socket_address(&local, from, 0) : 0;
+    p->fd = socket(to.ss_family, SOCK_STREAM, 0);
+    if (p->fd < 0 || to_length == 0) {
+        peer_close(p);
         return false;
     }
     if (receive_buffer > 0) {
         setsockopt(p->fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     }
-    sockaddr_in to;
-    memset(&to, 0, sizeof to);
-    to.sin_family = AF_INET;
-    to.sin_port = htons((unsigned short)sp->port);
-    inet_pton(AF_INET, address, &to.sin_addr);
-    if (connect(p->fd, (sockaddr *)&to, sizeof to) != 0) {
-        close(p->fd);
-        p->fd = -1;
+    if ((from != NULL && bind(p->fd, (sockaddr *)&local, local_length) != 0) ||
+        connect(p->fd, (sockaddr *)&to, to_length) != 0) {
+        peer_close(p);
         return false;
     }
     fcntl(p->fd, F_SETFL, fcntl(p->fd, F_GETFL, 0) | O_NONBLOCK);
     return true;
+}
+
+bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer) {
+    return connect_peer(p, sp, address, NULL, receive_buffer);
+}
+
+bool peer_connect_from(peer *p, const server_process *sp, const char *address, const char *from) {
+    return connect_peer(p, sp, address, from, 0);
 }
 
 bool peer_send(peer *p, const std::string &bytes) {

@@ -12,9 +12,17 @@ struct server_process {
     int log_fd;    // the server's standard error, appended to an unlinked file
 };
 
-// Starts the server on address with a free port, waits for its listening line (at most five
-// seconds) and fills *sp.  The child is killed should this test program die first.
+// Starts the server with a free port and the given options (a NULL-ended list, or NULL), waits
+// for its listening line (at most five seconds, thirty under Wine) and fills *sp.  The child is
+// killed should this test program die first.  With VANTREL_SERVER_EXE and VANTREL_WINE_PREFIX in
+// the environment, the server started is that Windows program, under Wine.
+bool server_start_with(server_process *sp, const char *const *options);
+// The same with the server's open-file limit, soft and hard, set to descriptors.
+bool server_start_limited(server_process *sp, const char *const *options, int descriptors);
+// With "--listen address".
 bool server_start(server_process *sp, const char *address);
+// True when the server under test is the Windows program.
+bool server_under_wine(void);
 // Sends signal_number and waits up to timeout_ms.  Returns the exit status, or -1 when the
 // server had to be killed or died from a signal.
 int server_stop(server_process *sp, int signal_number, int timeout_ms);
@@ -26,8 +34,11 @@ struct peer {
     std::string received; // bytes read after the last complete frame
 };
 
-// Connects to the server; receive_buffer > 0 sets a small SO_RCVBUF first, for a slow reader.
+// Connects to the server at an IPv4 or IPv6 address; receive_buffer > 0 sets a small SO_RCVBUF
+// first, for a slow reader.
 bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer);
+// Connects from a given local address (one of the many 127.x addresses, say).
+bool peer_connect_from(peer *p, const server_process *sp, const char *address, const char *from);
 // Writes every byte, waiting at most five seconds for the socket to take them.
 bool peer_send(peer *p, const std::string &bytes);
 // Sends payload + 0x80.

@@ -1,0 +1,10 @@
+// The operator's log on standard error: local time first, and names readable on the system.
+#pragma once
+
+#include <string>
+
+// Writes lines (each ending in "\n") to standard error, each after the local time as
+// "YYYY-MM-DD HH:MM:SS ".  On Windows the bytes go out as they are, since the Japanese console
+// shows Shift-JIS; elsewhere they are converted from code page 932 to UTF-8, with "?" for a byte
+// that does not convert.
+void log_output_write(const std::string &lines);

@@ -1,0 +1,107 @@
+// Names as the room lists and relays them: cut, made safe, made unique, and the frames they go in.
+#include "server/room.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "client/protocol.h"
+
+// 名無しさん in Shift-JIS, the client's own stand-in for a name left empty.  Written as bytes
+// because the fuzz targets compile this file without converting literals to Shift-JIS.
+static const char STAND_IN_NAME[] = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
+
+static bool is_lead_byte(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
+}
+
+// The longest start of the bytes that fits in limit without parting a lead byte from the byte
+// after it, whatever that byte is: the client pairs them the same way.
+static size_t cut_length(const char *bytes, size_t count, size_t limit) {
+    size_t kept = 0;
+    while (kept < count) {
+        size_t width = is_lead_byte((unsigned char)bytes[kept]) && kept + 1 < count ? 2 : 1;
+        if (kept + width > limit) {
+            break;
+        }
+        kept += width;
+    }
+    return kept;
+}
+
+std::string room_cut_name(const char *bytes, size_t count) {
+    return std::string(bytes, cut_length(bytes, count, NAME_LIMIT));
+}
+
+std::string room_safe_name(const char *bytes, size_t count) {
+    // ";" would end the name inside a relay and CR LF would add lines to the member list.  No
+    // second byte of a Shift-JIS character is below 0x40 or 0x7F, so byte by byte is safe.
+    std::string name = room_cut_name(bytes, count);
+    for (size_t i = 0; i < name.size(); i++) {
+        unsigned char c = (unsigned char)name[i];
+        if (c < 0x20 || c == 0x7f || c == ';') {
+            name[i] = '_';
+        }
+    }
+    // A lead byte with nothing after it would take the CR that follows it in the member list.
+    size_t i = 0;
+    while (i < name.size()) {
+        if (!is_lead_byte((unsigned char)name[i])) {
+            i++;
+        } else if (i + 1 == name.size()) {
+            name.erase(i);
+        } else {
+            i += 2;
+        }
+    }
+    if (name.empty()) {
+        name = STAND_IN_NAME;
+    }
+    return name;
+}
+
+static bool name_taken(const room *r, const std::string &name) {
+    for (int i = 0; i < r->member_count; i++) {
+        if (r->slots[r->order[i]].name == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string room_unique_name(const room *r, const std::string &name) {
+    if (!name_taken(r, name)) {
+        return name;
+    }
+    // Each n gives a different ending, and there are fewer members than slots, so this ends.
+    for (int n = 2;; n++) {
+        char suffix[16];
+        snprintf(suffix, sizeof suffix, "(%d)", n);
+        std::string candidate(name, 0,
+                              cut_length(name.data(), name.size(), NAME_LIMIT - strlen(suffix)));
+        candidate += suffix;
+        if (!name_taken(r, candidate)) {
+            return candidate;
+        }
+    }
+}
+
+std::string room_member_frame(const room *r) {
+    std::string frame = "e";
+    for (int i = 0; i < r->member_count; i++) {
+        frame += r->slots[r->order[i]].name;
+        frame += "\r\n";
+    }
+    frame += (char)FRAME_TERMINATOR;
+    return frame;
+}
+
+std::string room_relay_frame(const std::string &name, const char *text, size_t count) {
+    std::string frame;
+    frame.reserve(name.size() + count + 3);
+    frame += 'd';
+    frame += name;
+    frame += ';';
+    frame.append(text, count);
+    frame += (char)FRAME_TERMINATOR;
+    return frame;
+}
