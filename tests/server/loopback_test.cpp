@@ -1,13 +1,12 @@
 // The real vantrel-server as a child process, with scripted members on loopback.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -214,12 +213,6 @@ TEST(server_loopback, a_stop_signal_sends_server_end_to_all_and_exits_0) {
     }
 }
 
-static long long now_ms(void) {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
-}
-
 static bool has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
@@ -242,34 +235,32 @@ static long long join_time(peer *p, const server_process *sp, const char *addres
 }
 
 TEST(server_loopback, crowds_that_never_say_hello_do_not_keep_a_member_out) {
-    enum { CROWD = 300 };
     struct {
-        const char *what;
-        bool many_addresses;
+        int addresses;
         const char *logged;
     } rows[] = {
-        {"from one address", false, "refused: over 8 connections from one address"},
-        {"from 300 addresses", true, "closed: room full, oldest connection without hello"},
+        {1, "refused: over 8 connections from one address"},
+        {300, "closed: room full, oldest connection without hello"},
     };
     for (const auto &row : rows) {
         server_process sp;
         ASSERT_TRUE(server_start(&sp, "127.0.0.20"));
-        static peer crowd[CROWD];
-        for (int i = 0; i < CROWD; i++) {
-            char from[32];
-            snprintf(from, sizeof from, "127.1.%d.%d", row.many_addresses ? i / 200 : 0,
-                     row.many_addresses ? i % 200 + 1 : 1);
-            ASSERT_TRUE(peer_connect_from(&crowd[i], &sp, "127.0.0.20", from)) << from;
+        static peer crowd[300];
+        for (int i = 0; i < 300; i++) {
+            int host = i % row.addresses;
+            std::string from =
+                "127.1." + std::to_string(host / 200) + "." + std::to_string(host % 200 + 1);
+            ASSERT_TRUE(peer_connect(&crowd[i], &sp, "127.0.0.20", 0, from.c_str())) << from;
         }
         peer member;
         long long took = join_time(&member, &sp, "127.0.0.20", "Real");
-        printf("lock-out %s: the member joined %lld ms after connecting\n", row.what, took);
-        EXPECT_GE(took, 0) << row.what << ": the member never joined";
-        EXPECT_LT(took, 2000) << row.what;
+        printf("lock-out from %d address(es): the member joined after %lld ms\n", row.addresses,
+               took);
+        EXPECT_TRUE(took >= 0 && took < 2000) << row.addresses << " addresses: " << took << " ms";
         ASSERT_TRUE(peer_send_frame(&member, "in\r\n"));
-        expect_frame(&member, row.what, "dReal;in\r\n");
+        expect_frame(&member, "Real", "dReal;in\r\n");
         EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
-        EXPECT_TRUE(has(server_log(&sp), row.logged)) << row.what << "\n" << server_log(&sp);
+        EXPECT_TRUE(has(server_log(&sp), row.logged)) << server_log(&sp);
         for (peer &p : crowd) {
             peer_close(&p);
         }
@@ -279,37 +270,26 @@ TEST(server_loopback, crowds_that_never_say_hello_do_not_keep_a_member_out) {
 
 TEST(server_loopback, the_hello_deadline_counts_from_the_connect) {
     const char *options[] = {"--listen", "127.0.0.21", "--hello-timeout", "1", NULL};
-    struct {
-        const char *what;
-        std::string trickle; // sent one byte at a time, 50 ms apart
-        bool joins;
-    } rows[] = {
-        {"silent", "", false},
-        {"trickling a hello that never ends", "vantrel002;Slow Taro is typing", false},
-        {"a hello finished within the second", "vantrel002;T\x80", true},
-    };
+    // Sent a byte every 50 ms: silence, a hello that never ends, one finished within the second.
+    const std::string trickles[] = {"", "vantrel002;Slow Taro is typing", "vantrel002;T\x80"};
     server_process sp;
     ASSERT_TRUE(server_start_with(&sp, options));
-    for (const auto &row : rows) {
+    for (const std::string &trickle : trickles) {
         peer p;
         long long start = now_ms();
         ASSERT_TRUE(peer_connect(&p, &sp, "127.0.0.21", 0));
-        for (char c : row.trickle) {
-            if (!peer_send(&p, std::string(1, c))) {
-                break; // already closed
-            }
+        for (size_t i = 0; i < trickle.size() && peer_send(&p, trickle.substr(i, 1)); i++) {
             usleep(50000);
         }
         std::string got;
         int status = peer_read_frame(&p, &got, 3000);
         long long took = now_ms() - start;
-        if (row.joins) {
-            EXPECT_EQ(PEER_FRAME, status) << row.what;
+        if (&trickle == &trickles[2]) {
+            EXPECT_EQ(PEER_FRAME, status);
         } else {
-            printf("hello deadline 1 s, %s: closed after %lld ms\n", row.what, took);
-            EXPECT_EQ(PEER_CLOSED, status) << row.what << ": " << printable(got);
-            EXPECT_GE(took, 900) << row.what;
-            EXPECT_LE(took, 2500) << row.what;
+            printf("hello deadline 1 s, \"%s\": closed after %lld ms\n", trickle.c_str(), took);
+            EXPECT_EQ(PEER_CLOSED, status) << trickle << ": " << printable(got);
+            EXPECT_TRUE(took >= 900 && took <= 2500) << trickle << ": " << took << " ms";
         }
         peer_close(&p);
     }
@@ -337,8 +317,7 @@ TEST(server_loopback, allow_admits_only_the_listed_networks) {
         server_process sp;
         ASSERT_TRUE(server_start_with(&sp, options));
         peer p;
-        ASSERT_TRUE(peer_connect_from(&p, &sp, row.to, row.from)) << what;
-        ASSERT_TRUE(peer_hello(&p, "A"));
+        ASSERT_TRUE(peer_connect(&p, &sp, row.to, 0, row.from) && peer_hello(&p, "A")) << what;
         std::string got;
         EXPECT_EQ(row.admitted ? PEER_FRAME : PEER_CLOSED, peer_read_frame(&p, &got, WAIT_MS))
             << what;
@@ -350,21 +329,8 @@ TEST(server_loopback, allow_admits_only_the_listed_networks) {
     }
 }
 
-// The time stamp in front of every log line: "YYYY-MM-DD HH:MM:SS ".
-static bool stamped(const std::string &line) {
-    const char *shape = "dddd-dd-dd dd:dd:dd ";
-    for (size_t i = 0; shape[i] != '\0'; i++) {
-        bool digit = line.size() > i && line[i] >= '0' && line[i] <= '9';
-        if (shape[i] == 'd' ? !digit : line.size() <= i || line[i] != shape[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     const std::string shacho = "\x8e\xd0\x92\xb7"; // 社長 in Shift-JIS
-    const std::string nanashi = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
     const std::string n31(31, 'n');
     struct {
         std::string sent, listed;
@@ -372,7 +338,7 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
         {"a;b\xfd", "a_b\xfd"}, // 0xFD is no character in code page 932
         {"x\r\ny\x7f", "x__y_"},
         {"ab\x82", "ab"},
-        {"", nanashi},
+        {"", "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1"}, // 名無しさん
         {shacho, shacho},
         {shacho, shacho + "(2)"},
         {n31, n31},
@@ -402,11 +368,13 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     std::string logged = server_under_wine() ? shacho : "\xe7\xa4\xbe\xe9\x95\xb7";
     EXPECT_TRUE(has(log, "(" + logged + ") joined as " + logged + "(2)")) << log;
     EXPECT_TRUE(has(log, server_under_wine() ? "(a_b\xfd) joined" : "(a_b?) joined")) << log;
-    for (size_t start = 0; start < log.size();) {
-        size_t end = log.find('\n', start);
-        std::string line = log.substr(start, end - start);
-        EXPECT_TRUE(stamped(line)) << "log line without a time stamp: " << line;
-        start = end == std::string::npos ? log.size() : end + 1;
+    for (size_t at = 0, end; at < log.size(); at = end + 1) {
+        end = log.find('\n', at) == std::string::npos ? log.size() : log.find('\n', at);
+        std::string shape = log.substr(at, 20); // each digit as 9
+        for (char &c : shape) {
+            c = c >= '0' && c <= '9' ? '9' : c;
+        }
+        EXPECT_EQ("9999-99-99 99:99:99 ", shape) << "no time stamp: " << log.substr(at, end - at);
     }
     for (peer &q : p) {
         peer_close(&q);
@@ -444,125 +412,84 @@ static bool run(const std::string &command) {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A member on the far side of a veth pair, in a network namespace of its own: a PC whose link
-// can be cut without its connection ever being closed.  Returns the child's pid, or -1.
-static pid_t start_far_member(const server_process *sp, int ready_fd, int go_fd) {
-    pid_t pid = fork();
-    if (pid != 0) {
-        return pid;
-    }
-    char ok = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
-    if (write(ready_fd, &ok, 1) != 1 || read(go_fd, &ok, 1) != 1) {
-        _exit(1);
-    }
-    ok = run("ip link set lo up && ip addr add 10.231.0.2/24 dev vt1 && ip link set vt1 up");
-    peer ghost;
-    ok = ok && peer_connect(&ghost, sp, "10.231.0.1", 0) && peer_hello(&ghost, "Ghost");
-    if (write(ready_fd, &ok, 1) != 1) {
-        _exit(1);
-    }
-    // Never reads or closes: the connection only ends when the server gives up on it.
-    for (;;) {
-        pause();
-    }
-}
-
 TEST(server_network, a_member_whose_link_goes_down_leaves_within_twice_the_keepalive) {
     ASSERT_STREQ("1", getenv("VANTREL_IN_SANDBOX"))
         << "this test adds network links; run it inside scripts/sandbox";
-    const int KEEPALIVE_S = 2;
-    struct {
-        const char *what;
-        bool data_for_it; // the server still has relays to send it
-    } rows[] = {{"idle", false}, {"mid-relay", true}};
-    for (const auto &row : rows) {
-        run("ip link del vt0 2>/dev/null"); // left over from an interrupted run
-        ASSERT_TRUE(run("ip link add vt0 type veth peer name vt1 && "
-                        "ip addr add 10.231.0.1/24 dev vt0 && ip link set vt0 up"));
+    // The far member sits on the other end of a veth pair, in a network namespace of its own: a
+    // PC whose link can be cut without its connection ever being closed.
+    int home = open("/proc/self/ns/net", O_RDONLY);
+    ASSERT_EQ(0, unshare(CLONE_NEWNET));
+    int far = open("/proc/self/ns/net", O_RDONLY);
+    ASSERT_EQ(0, setns(home, CLONE_NEWNET));
+    const std::string in_far =
+        "nsenter --net=/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(far) + " ";
+    for (bool data_for_it : {false, true}) {
+        ASSERT_TRUE(run("ip link add vt0 type veth peer name vt1 && ip link set vt1 netns /proc/" +
+                        std::to_string(getpid()) + "/fd/" + std::to_string(far) +
+                        " && ip addr add 10.231.0.1/24 dev vt0 && ip link set vt0 up && " + in_far +
+                        "sh -c 'ip addr add 10.231.0.2/24 dev vt1 && ip link set vt1 up'"));
         const char *options[] = {"--keepalive", "2", NULL};
         server_process sp;
         ASSERT_TRUE(server_start_with(&sp, options));
-        int ready[2], go[2];
-        ASSERT_EQ(0, pipe(ready));
-        ASSERT_EQ(0, pipe(go));
-        pid_t far = start_far_member(&sp, ready[1], go[0]);
-        char ok = 0;
-        ASSERT_TRUE(far > 0 && read(ready[0], &ok, 1) == 1 && ok) << "nested namespace";
-        ASSERT_TRUE(run("ip link set vt1 netns " + std::to_string(far)));
-        ASSERT_EQ(1, write(go[1], &ok, 1));
-        ASSERT_TRUE(read(ready[0], &ok, 1) == 1 && ok) << "the far member did not join";
-
-        peer near;
+        peer ghost, near; // the ghost never reads or closes
+        ASSERT_EQ(0, setns(far, CLONE_NEWNET));
+        bool far_joined = joined(&ghost, &sp, "10.231.0.1", "Ghost", 0);
+        ASSERT_EQ(0, setns(home, CLONE_NEWNET));
+        ASSERT_TRUE(far_joined);
         ASSERT_TRUE(joined(&near, &sp, "127.0.0.1", "Near", 0));
         expect_frame(&near, "Near", "eGhost\r\nNear\r\n");
         long long cut = now_ms();
-        ASSERT_TRUE(run("nsenter -t " + std::to_string(far) + " -n ip link set vt1 down"));
-        if (row.data_for_it) {
+        ASSERT_TRUE(run(in_far + "ip link set vt1 down"));
+        if (data_for_it) {
             ASSERT_TRUE(peer_send_frame(&near, "are you there?\r\n"));
         }
         std::string got;
-        while (peer_read_frame(&near, &got, 3 * KEEPALIVE_S * 1000) == PEER_FRAME &&
-               got[0] != 'e') {
+        while (peer_read_frame(&near, &got, 6000) == PEER_FRAME && got[0] != 'e') {
         }
         long long took = now_ms() - cut;
-        printf("vanished member, %s, --keepalive %d: removed %lld ms after its link went down\n",
-               row.what, KEEPALIVE_S, took);
-        EXPECT_EQ(printable("eNear\r\n"), printable(got)) << row.what;
-        EXPECT_LE(took, 2 * KEEPALIVE_S * 1000) << row.what;
-
+        printf("vanished member, %s, --keepalive 2: removed %lld ms after its link went down\n",
+               data_for_it ? "mid-relay" : "idle", took);
+        EXPECT_EQ(printable("eNear\r\n"), printable(got)) << "data for it: " << data_for_it;
+        EXPECT_LE(took, 4000) << "data for it: " << data_for_it;
         EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
-        kill(far, SIGKILL);
-        waitpid(far, NULL, 0);
-        run("ip link del vt0 2>/dev/null");
-        close(ready[0]);
-        close(ready[1]);
-        close(go[0]);
-        close(go[1]);
+        run("ip link del vt0");
+        peer_close(&ghost);
         peer_close(&near);
     }
+    close(far);
+    close(home);
 }
 
-// CPU time the process has used, in clock ticks.
-static long cpu_ticks(pid_t pid) {
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
-    FILE *f = fopen(path, "r");
-    if (f == NULL) {
-        return -1;
+// CPU time the process has run for, in nanoseconds, from its scheduler figures; -1 if unknown.
+static long long cpu_ns(pid_t pid) {
+    long long ns = -1;
+    FILE *f = fopen(("/proc/" + std::to_string(pid) + "/schedstat").c_str(), "r");
+    if (f != NULL && fscanf(f, "%lld", &ns) != 1) {
+        ns = -1;
     }
-    char text[1024];
-    size_t got = fread(text, 1, sizeof text - 1, f);
-    fclose(f);
-    text[got] = '\0';
-    // utime and stime are the 14th and 15th fields; the name before them may hold spaces.
-    const char *p = strrchr(text, ')');
-    long utime = 0, stime = 0;
-    if (p == NULL ||
-        sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime) != 2) {
-        return -1;
+    if (f != NULL) {
+        fclose(f);
     }
-    return utime + stime;
+    return ns;
 }
 
 TEST(server_network, running_out_of_descriptors_pauses_accepting_without_spinning) {
-    enum { CROWD = 60 };
     const char *options[] = {"--listen", "127.0.0.24", NULL};
     server_process sp;
-    ASSERT_TRUE(server_start_limited(&sp, options, 32));
-    static peer crowd[CROWD];
-    for (int i = 0; i < CROWD; i++) {
-        char from[32];
-        snprintf(from, sizeof from, "127.3.0.%d", i + 1);
-        ASSERT_TRUE(peer_connect_from(&crowd[i], &sp, "127.0.0.24", from)) << from;
+    ASSERT_TRUE(server_start_with(&sp, options, 32));
+    static peer crowd[60];
+    for (int i = 0; i < 60; i++) {
+        std::string from = "127.3.0." + std::to_string(i + 1);
+        ASSERT_TRUE(peer_connect(&crowd[i], &sp, "127.0.0.24", 0, from.c_str())) << from;
     }
     usleep(300000);
-    long before = cpu_ticks(sp.pid);
+    long long before = cpu_ns(sp.pid);
     usleep(1000000);
-    long used = cpu_ticks(sp.pid) - before;
-    printf("out of descriptors: the server used %ld clock ticks (of %ld a second) while paused\n",
-           used, sysconf(_SC_CLK_TCK));
+    long long used = cpu_ns(sp.pid) - before;
+    printf("out of descriptors: the server ran %lld ms in the second it was paused\n",
+           used / 1000000);
     EXPECT_GE(before, 0);
-    EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "the server spins on the listener";
+    EXPECT_LT(used, 200000000) << "the server spins on the listener";
     for (peer &p : crowd) {
         peer_close(&p);
     }

@@ -90,7 +90,7 @@ TEST(server_bench, DISABLED_relay_throughput_with_50_clients) {
     for (int i = 0; i < CLIENTS; i++) {
         char from[32];
         snprintf(from, sizeof from, "127.0.8.%d", i + 1);
-        ASSERT_TRUE(peer_connect_from(&p[i], &sp, address, from));
+        ASSERT_TRUE(peer_connect(&p[i], &sp, address, 0, from));
         ASSERT_TRUE(peer_hello(&p[i], "member" + std::to_string(i)));
     }
     // Everyone has joined once each member has seen the list of all fifty.

@@ -17,7 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
-static long long now_ms(void) {
+long long now_ms(void) {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
@@ -50,11 +50,7 @@ bool server_start(server_process *sp, const char *address) {
     return server_start_with(sp, options);
 }
 
-bool server_start_with(server_process *sp, const char *const *options) {
-    return server_start_limited(sp, options, 0);
-}
-
-bool server_start_limited(server_process *sp, const char *const *options, int descriptors) {
+bool server_start_with(server_process *sp, const char *const *options, int descriptors) {
     const char *argv[32];
     size_t argc = 0;
     if (server_under_wine()) {
@@ -185,8 +181,8 @@ static socklen_t socket_address(sockaddr_storage *to, const char *address, int p
     return 0;
 }
 
-static bool connect_peer(peer *p, const server_process *sp, const char *address, const char *from,
-                         int receive_buffer) {
+bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer,
+                  const char *from) {
     p->received.clear();
     sockaddr_storage to, local;
     socklen_t to_length = socket_address(&to, address, sp->port);
@@ -206,14 +202,6 @@ static bool connect_peer(peer *p, const server_process *sp, const char *address,
     }
     fcntl(p->fd, F_SETFL, fcntl(p->fd, F_GETFL, 0) | O_NONBLOCK);
     return true;
-}
-
-bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer) {
-    return connect_peer(p, sp, address, NULL, receive_buffer);
-}
-
-bool peer_connect_from(peer *p, const server_process *sp, const char *address, const char *from) {
-    return connect_peer(p, sp, address, from, 0);
 }
 
 bool peer_send(peer *p, const std::string &bytes) {

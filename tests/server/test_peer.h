@@ -14,11 +14,10 @@ struct server_process {
 
 // Starts the server with a free port and the given options (a NULL-ended list, or NULL), waits
 // for its listening line (at most five seconds, thirty under Wine) and fills *sp.  The child is
-// killed should this test program die first.  With VANTREL_SERVER_EXE and VANTREL_WINE_PREFIX in
-// the environment, the server started is that Windows program, under Wine.
-bool server_start_with(server_process *sp, const char *const *options);
-// The same with the server's open-file limit, soft and hard, set to descriptors.
-bool server_start_limited(server_process *sp, const char *const *options, int descriptors);
+// killed should this test program die first.  descriptors > 0 sets its open-file limit.  With
+// VANTREL_SERVER_EXE and VANTREL_WINE_PREFIX in the environment, the server started is that
+// Windows program, under Wine.
+bool server_start_with(server_process *sp, const char *const *options, int descriptors = 0);
 // With "--listen address".
 bool server_start(server_process *sp, const char *address);
 // True when the server under test is the Windows program.
@@ -34,11 +33,10 @@ struct peer {
     std::string received; // bytes read after the last complete frame
 };
 
-// Connects to the server at an IPv4 or IPv6 address; receive_buffer > 0 sets a small SO_RCVBUF
-// first, for a slow reader.
-bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer);
-// Connects from a given local address (one of the many 127.x addresses, say).
-bool peer_connect_from(peer *p, const server_process *sp, const char *address, const char *from);
+// Connects to the server at an IPv4 or IPv6 address, from the local address from when given (one
+// of the many 127.x addresses, say); receive_buffer > 0 sets a small SO_RCVBUF first.
+bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer,
+                  const char *from = NULL);
 // Writes every byte, waiting at most five seconds for the socket to take them.
 bool peer_send(peer *p, const std::string &bytes);
 // Sends payload + 0x80.
@@ -52,5 +50,7 @@ int peer_read_frame(peer *p, std::string *payload, int timeout_ms);
 bool peer_wait_closed(peer *p, int timeout_ms);
 void peer_close(peer *p);
 
+// A monotonic clock, in milliseconds.
+long long now_ms(void);
 // Payload text with every byte outside printable ASCII as \xNN, for failure messages.
 std::string printable(const std::string &bytes);
