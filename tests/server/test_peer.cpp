@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -166,19 +167,15 @@ std::string server_log(const server_process *sp) {
 // Fills *to with an IPv4 or IPv6 address and port; returns its length, 0 when not an address.
 static socklen_t socket_address(sockaddr_storage *to, const char *address, int port) {
     memset(to, 0, sizeof *to);
-    sockaddr_in *four = (sockaddr_in *)to;
-    sockaddr_in6 *six = (sockaddr_in6 *)to;
-    if (inet_pton(AF_INET, address, &four->sin_addr) == 1) {
-        four->sin_family = AF_INET;
-        four->sin_port = htons((unsigned short)port);
-        return sizeof *four;
+    addrinfo hints = {}, *found = NULL;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    if (getaddrinfo(address, std::to_string(port).c_str(), &hints, &found) != 0) {
+        return 0;
     }
-    if (inet_pton(AF_INET6, address, &six->sin6_addr) == 1) {
-        six->sin6_family = AF_INET6;
-        six->sin6_port = htons((unsigned short)port);
-        return sizeof *six;
-    }
-    return 0;
+    socklen_t length = found->ai_addrlen;
+    memcpy(to, found->ai_addr, length);
+    freeaddrinfo(found);
+    return length;
 }
 
 bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer,
