@@ -154,10 +154,8 @@ static void open_one(input *in, long long now_ms) {
 // operation byte and its arguments.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     input in = {data, size, 0};
-    room_rules rules;
-    rules.places = 1 + (int)(next(&in) % 8);
-    rules.per_address = 1 + (int)(next(&in) % 4);
-    rules.hello_timeout_ms = 10 * (1 + (long long)next(&in));
+    room_rules rules = {1 + (int)(next(&in) % 8), 1 + (int)(next(&in) % 4),
+                        10 * (1 + (long long)next(&in))}; // taken in this order
     room_init(&g_room, &rules);
     for (int i = 0; i < g_high; i++) {
         g_partial[i].clear();
