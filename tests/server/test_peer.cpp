@@ -1,11 +1,9 @@
 // Blocking-with-deadline POSIX sockets and fork/exec, so a broken server fails a test, never hangs.
 #include "tests/server/test_peer.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
