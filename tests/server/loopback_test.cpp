@@ -406,7 +406,8 @@ TEST(server_network, a_member_whose_link_goes_down_leaves_within_twice_the_keepa
     const std::string far_net = "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(far);
     const std::string in_far = "nsenter --net=" + far_net + " ";
     for (bool data_for_it : {false, true}) {
-        ASSERT_TRUE(run("ip link add vt0 type veth peer name vt1 netns " + far_net +
+        ASSERT_TRUE(run("ip link add vt0 type veth peer name vt1 && ip link set vt1 netns " +
+                        far_net +
                         " && ip addr add 10.231.0.1/24 dev vt0 && ip link set vt0 up && " + in_far +
                         "sh -c 'ip addr add 10.231.0.2/24 dev vt1 && ip link set vt1 up'"));
         const char *options[] = {"--keepalive", "2", NULL};
