@@ -582,11 +582,10 @@ static std::string read_log(void) {
     HANDLE search = FindFirstFileA((folder + "\\log\\*.txt").c_str(), &found);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         std::string text;
-        FILE *file = fopen((folder + "\\log\\" + found.cFileName).c_str(), "rb");
-        for (int c; file != NULL && (c = fgetc(file)) != EOF;) {
-            text.push_back((char)c);
-        }
-        if (file != NULL) {
+        if (FILE *file = fopen((folder + "\\log\\" + found.cFileName).c_str(), "rb")) {
+            for (int c; (c = fgetc(file)) != EOF;) {
+                text.push_back((char)c);
+            }
             fclose(file);
         }
         bool earlier = first_name.empty() || found.cFileName < first_name;
@@ -646,23 +645,13 @@ TEST_F(Log, KillingTheProgramLeavesEveryShownLineInTheLog) {
         << shown.size() << " bytes shown, " << log.size() << " in the log";
 }
 
-// log_folder names a file, so no day file can be made there.
+// log_folder names a file, memo.ini itself, so no day file can be made there.
 TEST_F(Log, AnUnwritableLogIsReportedOnceWhileTheChatGoesOn) {
-    ASSERT_TRUE(test_server_open(&server, address));
-    folder = make_memo_folder(memo_for(address) + "log_folder=log;\r\n");
-    ASSERT_FALSE(folder.empty());
-    FILE *blocker = fopen((folder + "\\log").c_str(), "wb");
-    ASSERT_NE(blocker, nullptr);
-    fclose(blocker);
-    ASSERT_TRUE(program_start(&program, VANTREL_EXE, folder));
-    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
-    main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
-    ASSERT_NE(main_window, nullptr);
-
+    ASSERT_NO_FATAL_FAILURE(start_chat_with(memo_for(address) + "log_folder=memo.ini;\r\n"));
     HWND box = program_wait_box(&program, ERROR_CAPTION, WAIT_MS);
     ASSERT_NE(box, nullptr);
     std::string text = message_box_text(box);
-    const std::string lead = LOG_FAILED + "\r\nlog\\";
+    const std::string lead = LOG_FAILED + "\r\nmemo.ini\\";
     EXPECT_TRUE(text.size() == lead.size() + 14 && text.compare(0, lead.size(), lead) == 0 &&
                 text.compare(text.size() - 4, 4, ".txt") == 0)
         << hex_bytes(text);
@@ -811,10 +800,7 @@ TEST_F(HighDpi, WindowAndColumnGrowByHalfAndStayOnTheScreen) {
     ASSERT_TRUE(
         GetMonitorInfoA(MonitorFromWindow(main_window, MONITOR_DEFAULTTONEAREST), &monitor));
     RECT inside;
-    EXPECT_TRUE(IntersectRect(&inside, &outer, &monitor.rcWork) && EqualRect(&inside, &outer))
-        << "window " << outer.left << "," << outer.top << " to " << outer.right << ","
-        << outer.bottom << ", work area to " << monitor.rcWork.right << ","
-        << monitor.rcWork.bottom;
+    EXPECT_TRUE(IntersectRect(&inside, &outer, &monitor.rcWork) && EqualRect(&inside, &outer));
 
     RECT client;
     GetClientRect(main_window, &client);
