@@ -418,17 +418,6 @@ struct log_row {
     double ms[2]; // per line: [0] without a log folder, [1] with one
 };
 
-static size_t log_file_bytes(const std::string &folder) {
-    size_t total = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\log\\*.txt").c_str(), &found);
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        total += found.nFileSizeLow;
-    }
-    FindClose(search);
-    return total;
-}
-
 // Two programs side by side, one logging, taking turns at each size so that the machine's other
 // load falls on both alike.
 static bool measure_log_cost(const char *exe, log_row *rows, size_t count) {
@@ -461,7 +450,13 @@ static bool measure_log_cost(const char *exe, log_row *rows, size_t count) {
         fprintf(stderr, "log cost at %s measured\n", r->label);
     }
     // The log must hold the whole transcript, or the comparison says nothing.
-    size_t logged = log_file_bytes(folders[1]);
+    size_t logged = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folders[1] + "\\log\\*.txt").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        logged += found.nFileSizeLow;
+    }
+    FindClose(search);
     if (ok && logged != b[1].shown_bytes) {
         fprintf(stderr, "the log holds %lu bytes, the transcript %lu\n", (unsigned long)logged,
                 (unsigned long)b[1].shown_bytes);
