@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "client/conversation_log.h"
 #include "tests/e2e/program_driver.h"
 #include "tests/wine/expected_texts.h"
 #include "tests/wine/test_support.h"
@@ -38,9 +37,8 @@ static const std::string FILLER_TEXT = "\x8B\x63\x8E\x96\x98\x5E\x82\xCC\x91\xB1
 
 // Lines timed per measure: enough to average out the loopback and the polling.
 enum { TIMED_LINES = 100, SET_TEXT_REPEATS = 3, SUSTAINED_LINES = 500 };
-// The log's cost is small beside a line's, so the two programs take turns, several rounds, and
-// lines sent one at a time (each its own write) are timed as well as bursts.
-enum { LOG_ROUNDS = 8, SINGLE_LINES = 30 };
+// The log's cost is small beside a line's, so the two programs take turns, several rounds.
+enum { LOG_ROUNDS = 8 };
 // A filler entry stays well under the 64 KiB a frame may carry.
 enum { FILLER_LINES_PER_ENTRY = 400 };
 
@@ -417,65 +415,12 @@ struct log_row {
     const char *label;
     size_t target;
     size_t bytes;
-    double burst_ms[2];  // lines back to back: [0] without a log folder, [1] with one
-    double single_ms[2]; // lines one at a time, each shown before the next is sent
-    double write_ms;     // the log's own write of one entry, timed in this process
+    double ms[2]; // per line: [0] without a log folder, [1] with one
 };
-
-// Every line is its own append, and with a log its own write: the log's worst case.
-static double time_single_lines(bench *b, int lines) {
-    double total = 0;
-    for (int i = 0; i < lines; i++) {
-        double start = now_ms();
-        if (!send_relays(b, "", 1) || !wait_until_shown(b, WAIT_MS)) {
-            return -1;
-        }
-        total += now_ms() - start;
-    }
-    return total / lines;
-}
-
-static size_t log_file_bytes(const std::string &folder) {
-    size_t total = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\log\\*.txt").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    do {
-        total += found.nFileSizeLow;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return total;
-}
-
-// The log's own work for one line, on its own: an entry appended to a day file that already holds
-// size bytes, and handed to the system.
-static double time_log_write(size_t size, int lines) {
-    char temp[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp) {
-        return -1;
-    }
-    std::string folder = std::string(temp) + "vantrel-bench-log-" +
-                         std::to_string((unsigned long)GetCurrentProcessId());
-    const stamp_time day = {2026, 12, 7, 12, 0};
-    const std::string entry = entry_for(SPEAKER, numbered_line(0));
-    conversation_log_start(folder.c_str());
-    bool ok = conversation_log_write(std::string(size, 'x'), &day) == 0;
-    double start = now_ms();
-    for (int i = 0; i < lines && ok; i++) {
-        ok = conversation_log_write(entry, &day) == 0;
-    }
-    double per_line = (now_ms() - start) / lines;
-    conversation_log_start(NULL);
-    remove_memo_folder(folder);
-    return ok ? per_line : -1;
-}
 
 // Two programs side by side, one logging, taking turns at each size so that the machine's other
 // load falls on both alike.
-static bool measure_log_cost(const char *exe, log_row *rows, size_t count, size_t *log_bytes) {
+static bool measure_log_cost(const char *exe, log_row *rows, size_t count) {
     bench b[2] = {};
     std::string folders[2];
     bool ok = true;
@@ -486,34 +431,34 @@ static bool measure_log_cost(const char *exe, log_row *rows, size_t count, size_
     for (int k = 0; k < 2 && ok; k++) {
         ok = start_program(&b[k], exe, &folders[k], LOG_ADDRESSES[k],
                            k == 1 ? "log_folder=log;\r\n" : "");
-        if (ok) {
-            SetWindowPos(b[k].main_window, NULL, 600 * k, 0, 0, 0,
-                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        }
+        SetWindowPos(b[k].main_window, NULL, 600 * k, 0, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     for (size_t i = 0; i < count && ok; i++) {
         log_row *r = &rows[i];
         ok = fill_to(&b[0], r->target) && fill_to(&b[1], r->target);
         r->bytes = b[0].shown_bytes;
+        // Each goes first every other round, so neither always follows the other's repaint.
         for (int round = 0; round < LOG_ROUNDS && ok; round++) {
-            // Each goes first every other round, so neither always follows the other's repaint.
             for (int turn = 0; turn < 2 && ok; turn++) {
                 int k = (turn + round) % 2;
-                double burst = time_program_append(&b[k], TIMED_LINES);
-                double single = time_single_lines(&b[k], SINGLE_LINES);
-                ok = burst >= 0 && single >= 0;
-                r->burst_ms[k] += burst / LOG_ROUNDS;
-                r->single_ms[k] += single / LOG_ROUNDS;
+                double ms = time_program_append(&b[k], TIMED_LINES);
+                ok = ms >= 0;
+                r->ms[k] += ms / LOG_ROUNDS;
             }
         }
-        r->write_ms = time_log_write(r->bytes, 10 * TIMED_LINES);
-        ok = ok && r->write_ms >= 0;
         fprintf(stderr, "log cost at %s measured\n", r->label);
     }
     // The log must hold the whole transcript, or the comparison says nothing.
-    *log_bytes = log_file_bytes(folders[1]);
-    if (ok && *log_bytes != b[1].shown_bytes) {
-        fprintf(stderr, "the log holds %lu bytes, the transcript %lu\n", (unsigned long)*log_bytes,
+    size_t logged = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folders[1] + "\\log\\*.txt").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        logged += found.nFileSizeLow;
+    }
+    FindClose(search);
+    if (ok && logged != b[1].shown_bytes) {
+        fprintf(stderr, "the log holds %lu bytes, the transcript %lu\n", (unsigned long)logged,
                 (unsigned long)b[1].shown_bytes);
         ok = false;
     }
@@ -526,42 +471,23 @@ static bool measure_log_cost(const char *exe, log_row *rows, size_t count, size_
     return ok;
 }
 
-static void print_log_table(const log_row *rows, size_t count, size_t log_bytes) {
-    printf("conversation log: ms per relayed line without and with a log folder (two programs "
-           "taking turns, %d rounds)\n",
-           LOG_ROUNDS);
-    printf("%-7s %9s %8s %10s %8s %8s %11s %8s %8s\n", "size", "bytes", "burst", "burst+log",
-           "extra", "single", "single+log", "extra", "write");
+static bool report_log_cost(const char *csv_path, const log_row *rows, size_t count) {
+    printf("conversation log: ms per relayed line, %d lines back to back, without and with a log "
+           "folder (two programs taking turns, %d rounds)\n",
+           TIMED_LINES, LOG_ROUNDS);
+    printf("%-7s %9s %8s %8s %8s\n", "size", "bytes", "no log", "log", "extra");
+    FILE *csv = fopen(windows_path(csv_path).c_str(), "a");
     for (size_t i = 0; i < count; i++) {
         const log_row *r = &rows[i];
-        printf("%-7s %9lu %8.3f %10.3f %8.3f %8.2f %11.2f %8.2f %8.4f\n", r->label,
-               (unsigned long)r->bytes, r->burst_ms[0], r->burst_ms[1],
-               r->burst_ms[1] - r->burst_ms[0], r->single_ms[0], r->single_ms[1],
-               r->single_ms[1] - r->single_ms[0], r->write_ms);
-    }
-    printf("burst: %d lines back to back; single: %d lines, each shown before the next is sent; "
-           "write: the log's own append and flush of one entry, in this process\n",
-           TIMED_LINES, SINGLE_LINES);
-    printf("log file at the end: %lu bytes, the whole transcript\n", (unsigned long)log_bytes);
-}
-
-static bool append_log_csv(const char *csv_path, const log_row *rows, size_t count) {
-    FILE *csv = fopen(windows_path(csv_path).c_str(), "a");
-    if (csv == NULL) {
-        return false;
-    }
-    static const char *const WITH[2] = {"without_log", "with_log"};
-    for (size_t i = 0; i < count; i++) {
-        for (int k = 0; k < 2; k++) {
-            fprintf(csv, "burst_%s,%lu,%.3f,ms_per_line\n", WITH[k], (unsigned long)rows[i].bytes,
-                    rows[i].burst_ms[k]);
-            fprintf(csv, "single_%s,%lu,%.3f,ms_per_line\n", WITH[k], (unsigned long)rows[i].bytes,
-                    rows[i].single_ms[k]);
+        printf("%-7s %9lu %8.3f %8.3f %8.3f\n", r->label, (unsigned long)r->bytes, r->ms[0],
+               r->ms[1], r->ms[1] - r->ms[0]);
+        for (int k = 0; csv != NULL && k < 2; k++) {
+            fprintf(csv, "%s,%lu,%.3f,ms_per_line\n",
+                    k == 0 ? "program_append_no_log" : "program_append_logged",
+                    (unsigned long)r->bytes, r->ms[k]);
         }
-        fprintf(csv, "log_write,%lu,%.4f,ms_per_line\n", (unsigned long)rows[i].bytes,
-                rows[i].write_ms);
     }
-    return fclose(csv) == 0;
+    return csv != NULL && fclose(csv) == 0;
 }
 
 static int run(const char *exe, const char *csv_path) {
@@ -631,17 +557,10 @@ static int run(const char *exe, const char *csv_path) {
         DestroyWindow(b.floor_window);
     }
 
-    log_row log_rows[] = {{"10 KB", 10 * 1024, 0, {0, 0}, {0, 0}, 0},
-                          {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {0, 0}, 0}};
-    const size_t log_row_count = sizeof log_rows / sizeof log_rows[0];
-    size_t log_bytes = 0;
-    if (status == 0) {
-        if (measure_log_cost(exe, log_rows, log_row_count, &log_bytes) &&
-            append_log_csv(csv_path, log_rows, log_row_count)) {
-            print_log_table(log_rows, log_row_count, log_bytes);
-        } else {
-            status = 1;
-        }
+    log_row log_rows[] = {{"10 KB", 10 * 1024, 0, {0, 0}}, {"4 MB", 4 * 1024 * 1024, 0, {0, 0}}};
+    if (status == 0 &&
+        !(measure_log_cost(exe, log_rows, 2) && report_log_cost(csv_path, log_rows, 2))) {
+        status = 1;
     }
     return status;
 }

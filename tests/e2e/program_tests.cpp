@@ -350,24 +350,28 @@ static std::string entry(const std::string &name, const std::string &text) {
     return "\r\n\x81\x9F " + name + " \x82\xCC\x94\xAD\x8C\xBE \x01 : \r\n" + text;
 }
 
+// Waits for the transcript to be expected, each '\x01' in it a stamp taken from earliest on.
+static void expect_transcript(const std::string &expected, const std::string &earliest) {
+    std::string got;
+    DWORD start = GetTickCount();
+    bool matched = false;
+    while (!matched && GetTickCount() - start < WAIT_MS) {
+        pump_messages(20);
+        matched = remote_text(control(TRANSCRIPT_ID), &got) &&
+                  matches_with_stamps(got, expected, earliest, time_stamp_now());
+    }
+    ASSERT_TRUE(matched) << "expected (01 = a stamp from " << earliest << " on) "
+                         << hex_bytes(expected) << "\ngot      " << hex_bytes(got);
+}
+
 TEST_F(Chat, RelayedLinesBecomeTimeStampedEntries) {
     ASSERT_NO_FATAL_FAILURE(start_chat());
     std::string earliest = time_stamp_now();
     // The second text keeps its own ";": only the first one ends the name.
     ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + HELLO_TEXT + "\r\n") +
                                           frame("d" + NAME + ";a;b\r\n")));
-    std::string expected = CONNECTED + entry(OTHER, HELLO_TEXT + "\r\n") + entry(NAME, "a;b\r\n");
-    HWND transcript = control(TRANSCRIPT_ID);
-    std::string got;
-    DWORD start = GetTickCount();
-    bool matched = false;
-    while (!matched && GetTickCount() - start < WAIT_MS) {
-        pump_messages(20);
-        matched = remote_text(transcript, &got) &&
-                  matches_with_stamps(got, expected, earliest, time_stamp_now());
-    }
-    EXPECT_TRUE(matched) << "expected (01 = a stamp from " << earliest << " on) "
-                         << hex_bytes(expected) << "\ngot      " << hex_bytes(got);
+    expect_transcript(CONNECTED + entry(OTHER, HELLO_TEXT + "\r\n") + entry(NAME, "a;b\r\n"),
+                      earliest);
 }
 
 TEST_F(Chat, MemberListFollowsMemberFrames) {
@@ -541,16 +545,11 @@ TEST_F(Endings, MissingMemoIniIsReportedOncePerLookup) {
 
 using Settings = ProgramTest;
 
-// UTF-16 LE with its mark: the text's units, then each byte of ascii widened.
-static std::string utf16le(const char16_t *text, const std::string &ascii) {
-    std::string bytes = "\xFF\xFE";
-    for (; *text != 0; text++) {
-        bytes += std::string{(char)(*text & 0xFF), (char)(*text >> 8)};
-    }
-    for (char c : ascii) {
-        bytes += std::string{c, '\0'};
-    }
-    return bytes;
+// UTF-16 LE with its mark.
+static std::string utf16le(const std::string &utf8) {
+    WCHAR wide[256];
+    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), (int)utf8.size(), wide, 256);
+    return "\xFF\xFE" + std::string((const char *)wide, 2 * (size_t)units);
 }
 
 // The first line's key is the one a mark left in place would spoil; 尚 is 1a 5c in UTF-16 LE,
@@ -560,7 +559,7 @@ TEST_F(Settings, MemoIniSavedAsUnicodeGivesTheHelloInShiftJis) {
     const std::string tail = ";\r\nserver=" + std::string(address) + ";\r\n";
     const std::string memos[] = {
         "\xEF\xBB\xBF" + std::string((const char *)u8"name=太郎") + tail,
-        utf16le(u"font_name=尚;\r\nname=太郎", tail),
+        utf16le((const char *)u8"font_name=尚;\r\nname=太郎" + tail),
     };
     for (const std::string &memo : memos) {
         SCOPED_TRACE(hex_bytes(memo.substr(0, 8)));
@@ -582,11 +581,10 @@ static std::string read_log(void) {
     HANDLE search = FindFirstFileA((folder + "\\log\\*.txt").c_str(), &found);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         std::string text;
-        FILE *file = fopen((folder + "\\log\\" + found.cFileName).c_str(), "rb");
-        for (int c; file != NULL && (c = fgetc(file)) != EOF;) {
-            text.push_back((char)c);
-        }
-        if (file != NULL) {
+        if (FILE *file = fopen((folder + "\\log\\" + found.cFileName).c_str(), "rb")) {
+            for (int c; (c = fgetc(file)) != EOF;) {
+                text.push_back((char)c);
+            }
             fclose(file);
         }
         bool earlier = first_name.empty() || found.cFileName < first_name;
@@ -597,33 +595,23 @@ static std::string read_log(void) {
     return log;
 }
 
-static void expect_transcript_ending(const std::string &tail) {
-    std::string got;
-    DWORD start = GetTickCount();
-    while (!(remote_text(control(TRANSCRIPT_ID), &got) && got.size() >= tail.size() &&
-             got.compare(got.size() - tail.size(), tail.size(), tail) == 0)) {
-        ASSERT_LT(GetTickCount() - start, (DWORD)WAIT_MS)
-            << "the transcript ends " << hex_bytes(got);
-        pump_messages(20);
-    }
-}
-
 TEST_F(Log, ASessionWithALostConnectionAndAReconnectIsLoggedAsShown) {
     ASSERT_NO_FATAL_FAILURE(start_chat_with(memo_for(address) + "log_folder=log;\r\n"));
+    const std::string earliest = time_stamp_now();
     ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + HELLO_TEXT + "\r\n") +
                                           frame("d" + NAME + ";" + LINE_ONE + "\r\n")));
-    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_ONE + "\r\n"));
+    std::string shown =
+        CONNECTED + entry(OTHER, HELLO_TEXT + "\r\n") + entry(NAME, LINE_ONE + "\r\n");
+    ASSERT_NO_FATAL_FAILURE(expect_transcript(shown, earliest));
     test_peer_close(&peer);
     ASSERT_NO_FATAL_FAILURE(answer_box(ERROR_CAPTION, RECEIVE_ERROR, IDOK));
-    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LOST));
+    ASSERT_NO_FATAL_FAILURE(expect_transcript(shown += LOST, earliest));
     post_command(CMD_RECONNECT);
     ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
     ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + LINE_TWO + "\r\n")));
-    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_TWO + "\r\n"));
-
-    std::string shown = text_of(control(TRANSCRIPT_ID));
-    EXPECT_NE(shown.find(LOST + CONNECTED), std::string::npos) << hex_bytes(shown);
-    EXPECT_EQ(read_log(), shown) << "shown " << hex_bytes(shown);
+    shown += CONNECTED + entry(OTHER, LINE_TWO + "\r\n");
+    ASSERT_NO_FATAL_FAILURE(expect_transcript(shown, earliest));
+    EXPECT_EQ(read_log(), text_of(control(TRANSCRIPT_ID)));
 }
 
 TEST_F(Log, KillingTheProgramLeavesEveryShownLineInTheLog) {
@@ -646,34 +634,26 @@ TEST_F(Log, KillingTheProgramLeavesEveryShownLineInTheLog) {
         << shown.size() << " bytes shown, " << log.size() << " in the log";
 }
 
-// log_folder names a file, so no day file can be made there.
+// log_folder names a file, memo.ini itself, so no day file can be made there.
 TEST_F(Log, AnUnwritableLogIsReportedOnceWhileTheChatGoesOn) {
-    ASSERT_TRUE(test_server_open(&server, address));
-    folder = make_memo_folder(memo_for(address) + "log_folder=log;\r\n");
-    ASSERT_FALSE(folder.empty());
-    FILE *blocker = fopen((folder + "\\log").c_str(), "wb");
-    ASSERT_NE(blocker, nullptr);
-    fclose(blocker);
-    ASSERT_TRUE(program_start(&program, VANTREL_EXE, folder));
-    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
-    main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
-    ASSERT_NE(main_window, nullptr);
-
+    ASSERT_NO_FATAL_FAILURE(start_chat_with(memo_for(address) + "log_folder=memo.ini;\r\n"));
     HWND box = program_wait_box(&program, ERROR_CAPTION, WAIT_MS);
     ASSERT_NE(box, nullptr);
     std::string text = message_box_text(box);
-    const std::string lead = LOG_FAILED + "\r\nlog\\";
+    const std::string lead = LOG_FAILED + "\r\nmemo.ini\\";
     EXPECT_TRUE(text.size() == lead.size() + 14 && text.compare(0, lead.size(), lead) == 0 &&
                 text.compare(text.size() - 4, 4, ".txt") == 0)
         << hex_bytes(text);
     // The box is up, and the conversation goes on behind it.
+    const std::string earliest = time_stamp_now();
     ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + LINE_ONE + "\r\n")));
-    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_ONE + "\r\n"));
+    std::string shown = CONNECTED + entry(OTHER, LINE_ONE + "\r\n");
+    ASSERT_NO_FATAL_FAILURE(expect_transcript(shown, earliest));
     EXPECT_TRUE(IsWindowVisible(box));
     ASSERT_TRUE(answer_message_box(box, IDOK));
 
     ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + LINE_TWO + "\r\n")));
-    ASSERT_NO_FATAL_FAILURE(expect_transcript_ending(LINE_TWO + "\r\n"));
+    ASSERT_NO_FATAL_FAILURE(expect_transcript(shown + entry(OTHER, LINE_TWO + "\r\n"), earliest));
     pump_messages(QUIET_MS);
     EXPECT_EQ(program_box_count(&program), 0);
 }
@@ -811,10 +791,7 @@ TEST_F(HighDpi, WindowAndColumnGrowByHalfAndStayOnTheScreen) {
     ASSERT_TRUE(
         GetMonitorInfoA(MonitorFromWindow(main_window, MONITOR_DEFAULTTONEAREST), &monitor));
     RECT inside;
-    EXPECT_TRUE(IntersectRect(&inside, &outer, &monitor.rcWork) && EqualRect(&inside, &outer))
-        << "window " << outer.left << "," << outer.top << " to " << outer.right << ","
-        << outer.bottom << ", work area to " << monitor.rcWork.right << ","
-        << monitor.rcWork.bottom;
+    EXPECT_TRUE(IntersectRect(&inside, &outer, &monitor.rcWork) && EqualRect(&inside, &outer));
 
     RECT client;
     GetClientRect(main_window, &client);

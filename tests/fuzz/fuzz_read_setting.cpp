@@ -10,10 +10,8 @@
 std::string shift_jis_from_utf8(const std::string &utf8) {
     std::string out;
     for (unsigned char c : utf8) {
-        if (c < 0x80) {
-            out.push_back((char)c);
-        } else if ((c & 0xC0) != 0x80) {
-            out.push_back('?');
+        if ((c & 0xC0) != 0x80) {
+            out.push_back(c < 0x80 ? (char)c : '?');
         }
     }
     return out;

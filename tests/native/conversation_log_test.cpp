@@ -18,11 +18,10 @@ static const std::string SEPARATOR = "/";
 
 static std::string read_file(const std::string &path) {
     std::string bytes;
-    FILE *file = fopen(path.c_str(), "rb");
-    for (int c; file != NULL && (c = fgetc(file)) != EOF;) {
-        bytes.push_back((char)c);
-    }
-    if (file != NULL) {
+    if (FILE *file = fopen(path.c_str(), "rb")) {
+        for (int c; (c = fgetc(file)) != EOF;) {
+            bytes.push_back((char)c);
+        }
         fclose(file);
     }
     return bytes;
