@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "client/protocol.h"
+
 #ifdef _WIN32
 #include <direct.h>
 #define make_folder(path) _mkdir(path)
@@ -27,19 +29,14 @@ static bool is_separator(char c) {
 #endif
 }
 
-// 0x5C is also the second byte of many Shift-JIS characters (表 is 95 5c), so a separator is only
-// found by walking the characters from the start.
-static bool is_lead_byte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 // Creates every missing folder along path; what already exists, or cannot be made, is left for
-// opening the file to find out.
+// opening the file to find out.  0x5C is also the second byte of many Shift-JIS characters (表 is
+// 95 5c), so separators are only found by walking the characters from the start.
 static void make_folders(const char *path) {
     char partial[LOG_FOLDER_CAPACITY];
     size_t length = strlen(path);
     for (size_t i = 0; i < length && i < sizeof partial - 1; i++) {
-        if (is_lead_byte((unsigned char)path[i]) && i + 1 < length) {
+        if (is_shift_jis_lead_byte((unsigned char)path[i]) && i + 1 < length) {
             i++;
             continue;
         }
@@ -56,7 +53,7 @@ static bool ends_in_separator(const char *path) {
     bool separator = false;
     for (size_t i = 0; path[i] != '\0'; i++) {
         separator = is_separator(path[i]);
-        if (is_lead_byte((unsigned char)path[i]) && path[i + 1] != '\0') {
+        if (is_shift_jis_lead_byte((unsigned char)path[i]) && path[i + 1] != '\0') {
             i++;
         }
     }

@@ -75,15 +75,11 @@ std::string chat_payload(const char *text) {
     return payload;
 }
 
-static bool is_lead_byte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 bool ends_in_cut_character(const std::string &text) {
     // Only a walk from the start tells a lead byte from a second byte of the same value.
     size_t i = 0;
     while (i < text.size()) {
-        if (!is_lead_byte((unsigned char)text[i])) {
+        if (!is_shift_jis_lead_byte((unsigned char)text[i])) {
             i++;
         } else if (i + 1 == text.size()) {
             return true;

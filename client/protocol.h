@@ -10,6 +10,12 @@
 
 const unsigned char FRAME_TERMINATOR = 0x80;
 
+// The first byte of a two-byte Shift-JIS character.  Its second byte may be any byte from 0x40
+// on, 0x5C and 0x80 included, so only a walk from the start of a text tells the two apart.
+inline bool is_shift_jis_lead_byte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 // The longest payload kept of one incoming frame; bytes beyond it are dropped up to the frame's
 // terminator.  Member frames have no natural bound, so the cap is generous.
 const size_t FRAME_PAYLOAD_CAP = 64 * 1024;

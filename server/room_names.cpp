@@ -10,16 +10,13 @@
 // because the fuzz targets compile this file without converting literals to Shift-JIS.
 static const char STAND_IN_NAME[] = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
 
-static bool is_lead_byte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-}
-
 // The longest start of the bytes that fits in limit without parting a lead byte from the byte
 // after it, whatever that byte is: the client pairs them the same way.
 static size_t cut_length(const char *bytes, size_t count, size_t limit) {
     size_t kept = 0;
     while (kept < count) {
-        size_t width = is_lead_byte((unsigned char)bytes[kept]) && kept + 1 < count ? 2 : 1;
+        size_t width =
+            is_shift_jis_lead_byte((unsigned char)bytes[kept]) && kept + 1 < count ? 2 : 1;
         if (kept + width > limit) {
             break;
         }
@@ -43,15 +40,8 @@ std::string room_safe_name(const char *bytes, size_t count) {
         }
     }
     // A lead byte with nothing after it would take the CR that follows it in the member list.
-    size_t i = 0;
-    while (i < name.size()) {
-        if (!is_lead_byte((unsigned char)name[i])) {
-            i++;
-        } else if (i + 1 == name.size()) {
-            name.erase(i);
-        } else {
-            i += 2;
-        }
+    if (ends_in_cut_character(name)) {
+        name.pop_back();
     }
     if (name.empty()) {
         name = STAND_IN_NAME;
