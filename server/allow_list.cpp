@@ -30,9 +30,7 @@ bool allow_add(allow_list *list, const char *text) {
     }
     // Peers arrive with IPv4-mapped addresses already turned into IPv4, so a rule written as
     // ::ffff:a.b.c.d/n is kept as the IPv4 rule it means.
-    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (rule.address.family == 6 && rule.prefix >= 96 &&
-        memcmp(rule.address.bytes, mapped, sizeof mapped) == 0) {
+    if (rule.address.family == 6 && rule.prefix >= 96 && net_is_v4_mapped(rule.address.bytes)) {
         memmove(rule.address.bytes, rule.address.bytes + 12, 4);
         memset(rule.address.bytes + 4, 0, 12);
         rule.address.family = 4;

@@ -88,6 +88,11 @@ void net_stop(void) {
 #endif
 }
 
+bool net_is_v4_mapped(const unsigned char bytes[16]) {
+    static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return memcmp(bytes, mapped, sizeof mapped) == 0;
+}
+
 bool net_parse_address(const char *text, net_address *address) {
     memset(address, 0, sizeof *address);
     if (inet_pton(AF_INET, text, address->bytes) == 1) {
@@ -109,9 +114,8 @@ static void describe(const sockaddr_storage *from, net_peer *peer) {
     unsigned port = 0;
     if (from->ss_family == AF_INET6) {
         const sockaddr_in6 *six = (const sockaddr_in6 *)from;
-        static const unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
         port = ntohs(six->sin6_port);
-        if (memcmp(six->sin6_addr.s6_addr, mapped, sizeof mapped) == 0) {
+        if (net_is_v4_mapped(six->sin6_addr.s6_addr)) {
             a->family = 4;
             memcpy(a->bytes, six->sin6_addr.s6_addr + 12, 4);
         } else {

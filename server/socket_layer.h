@@ -39,6 +39,9 @@ struct net_peer {
 int net_start(void);
 void net_stop(void);
 
+// True for an IPv4-mapped IPv6 address (::ffff:a.b.c.d), whose last four bytes are the IPv4 one.
+bool net_is_v4_mapped(const unsigned char bytes[16]);
+
 // Parses a numeric IPv4 or IPv6 address.  True on success.
 bool net_parse_address(const char *text, net_address *address);
 
