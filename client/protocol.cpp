@@ -1,6 +1,9 @@
 // Frame assembly, payload kinds and the payloads the client sends.
 #include "client/protocol.h"
 
+#include <stdio.h>
+
+#include "client/code_page.h"
 #include "settings/settings.h"
 
 int frame_take_byte(frame_assembler *fa, unsigned char byte) {
@@ -58,19 +61,146 @@ void split_relay(const std::string &relay_body, std::string *name, std::string *
     *text = relay_body.substr(semicolon + 1);
 }
 
+// The code points of the characters whose second byte is 0x80, as the system's tables give them.
+// Built once, on first use from whichever thread: a static local is made exactly once.
+struct eighty_table {
+    unsigned code_points[64];
+    size_t count;
+};
+
+static eighty_table find_eighty_characters(void) {
+    eighty_table table = {{0}, 0};
+    for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
+        char pair[2] = {(char)lead, (char)FRAME_TERMINATOR};
+        unsigned code_point = is_shift_jis_lead_byte((unsigned char)lead)
+                                  ? cp932_to_code_point(pair, sizeof pair)
+                                  : 0;
+        if (code_point != 0 && table.count < sizeof table.code_points / sizeof(unsigned)) {
+            table.code_points[table.count++] = code_point;
+        }
+    }
+    return table;
+}
+
+static bool is_eighty_character(unsigned code_point) {
+    static const eighty_table table = find_eighty_characters();
+    for (size_t i = 0; i < table.count; i++) {
+        if (table.code_points[i] == code_point) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static int hex_value(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+// The code point an escape-shaped run at text[at] names, or 0 when the run is not escape-shaped.
+static unsigned escaped_code_point(const char *text, size_t length, size_t at) {
+    if (length < ESCAPE_LENGTH || at > length - ESCAPE_LENGTH || text[at] != '&' ||
+        text[at + 1] != '#' || text[at + 2] != 'x') {
+        return 0;
+    }
+    unsigned code_point = 0;
+    for (size_t i = 3; i < ESCAPE_LENGTH; i++) {
+        int digit = hex_value(text[at + i]);
+        if (digit < 0) {
+            return 0;
+        }
+        code_point = code_point << 4 | (unsigned)digit;
+    }
+    return code_point;
+}
+
+size_t escape_length_at(const char *text, size_t length, size_t at) {
+    unsigned code_point = escaped_code_point(text, length, at);
+    return code_point != 0 && is_eighty_character(code_point) ? ESCAPE_LENGTH : 0;
+}
+
+std::string escape_frame_text(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); i++) {
+        unsigned char byte = (unsigned char)text[i];
+        if (is_shift_jis_lead_byte(byte) && i + 1 < text.size()) {
+            if ((unsigned char)text[i + 1] != FRAME_TERMINATOR) {
+                out.append(text, i, 2);
+            } else if (unsigned code_point = cp932_to_code_point(&text[i], 2)) {
+                char escape[ESCAPE_LENGTH + 1];
+                snprintf(escape, sizeof escape, "&#x%04X", code_point & 0xFFFF);
+                out += escape;
+            } else {
+                out += '?';
+            }
+            i++;
+        } else {
+            out += byte == FRAME_TERMINATOR ? '?' : (char)byte;
+        }
+    }
+    return out;
+}
+
+std::string unescape_frame_text(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    // '&' is never the second byte of a double-byte character, so a byte-wise search meets only
+    // real ampersands.
+    for (size_t i = 0; i < text.size(); i++) {
+        char bytes[2];
+        size_t count = 0;
+        if (text[i] == '&' && escape_length_at(text.data(), text.size(), i) != 0) {
+            count = cp932_from_code_point(escaped_code_point(text.data(), text.size(), i), bytes);
+        }
+        if (count == 0) {
+            out += text[i];
+            continue;
+        }
+        out.append(bytes, count);
+        i += ESCAPE_LENGTH - 1;
+    }
+    return out;
+}
+
+size_t cut_at_character(const char *text, size_t length, size_t limit) {
+    size_t at = 0;
+    while (at < length) {
+        size_t step = escape_length_at(text, length, at);
+        if (step == 0) {
+            step = is_shift_jis_lead_byte((unsigned char)text[at]) && at + 1 < length ? 2 : 1;
+        }
+        if (step > limit - at) {
+            break;
+        }
+        at += step;
+    }
+    return at;
+}
+
 std::string hello_payload(const char *name) {
-    // The name comes from a NAME_CAPACITY buffer, so at most NAME_CAPACITY - 1 bytes of it count.
+    // The name comes from a NAME_CAPACITY buffer, so at most NAME_CAPACITY - 1 bytes of it count;
+    // escaped, it may grow past that and is cut again at a whole character.
     size_t length = 0;
     while (length < NAME_CAPACITY - 1 && name[length] != '\0') {
         length++;
     }
+    std::string escaped = escape_frame_text(std::string(name, length));
     std::string payload = CLIENT_IDENTIFIER ";";
-    payload.append(name, length);
+    payload.append(escaped, 0, cut_at_character(escaped.data(), escaped.size(), NAME_CAPACITY - 1));
     return payload;
 }
 
 std::string chat_payload(const char *text) {
-    std::string payload = text;
+    std::string payload = escape_frame_text(text);
     payload += "\r\n";
     return payload;
 }

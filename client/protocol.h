@@ -1,8 +1,10 @@
 // Frames on the wire and what the server's payloads mean.  Portable: no window or socket here.
 //
-// A frame is its payload followed by the single byte 0x80.  There is no escaping, so a Shift-JIS
-// character whose second byte is 0x80 ends a frame half way through; that is how every peer of
-// this protocol behaves, and the receiver copes rather than guesses.
+// A frame is its payload followed by the single byte 0x80.  Shift-JIS uses that byte as the second
+// byte of 51 characters (ム is 83 80), so what this client sends writes each of them as an escape,
+// "&#x" and the code point in four hex digits, and shows such escapes as the characters again.
+// Frames of peers that send the raw bytes still end half way through such a character; the
+// receiver copes rather than guesses.
 #pragma once
 
 #include <stddef.h>
@@ -55,10 +57,30 @@ void split_relay(const std::string &relay_body, std::string *name, std::string *
 // came, as a frame cut at a 0x80 second byte leaves it.
 bool ends_in_cut_character(const std::string &text);
 
-// "vantrel002;" + name: the first frame's payload on every connection.
+// The escape that stands for one character whose second byte is 0x80: "&#x30E0" for ム.
+enum { ESCAPE_LENGTH = 7 };
+
+// text with each double-byte character whose second byte is 0x80 as its escape, in upper-case
+// hex.  A lone 0x80, or a pair code page 932 has no character for, becomes "?".  The result never
+// holds the byte 0x80.
+std::string escape_frame_text(const std::string &text);
+
+// Each escape (hex digits in either case) that names one of those 51 characters as the bytes code
+// page 932 gives for it; everything else, escapes of other characters included, as it came.
+std::string unescape_frame_text(const std::string &text);
+
+// ESCAPE_LENGTH when text[at..length) starts with the escape of one of those characters, else 0.
+size_t escape_length_at(const char *text, size_t length, size_t at);
+
+// The length of the longest start of text, at most limit bytes, that ends between two characters
+// or escapes: a cut there never splits a double-byte character nor an escape.
+size_t cut_at_character(const char *text, size_t length, size_t limit);
+
+// "vantrel002;" + name, escaped and cut to 31 bytes: the first frame's payload on every
+// connection.
 std::string hello_payload(const char *name);
 
-// The payload for one line the user sends: the text as typed, then CR LF.
+// The payload for one line the user sends: the text as typed, escaped, then CR LF.
 std::string chat_payload(const char *text);
 
 // The payload plus its terminator, ready for the socket.

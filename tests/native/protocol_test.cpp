@@ -1,6 +1,8 @@
 // Frame assembly over any chunking of the stream, payload kinds, relay parsing, sent payloads.
 #include "client/protocol.h"
 
+#include "client/code_page.h"
+
 #include <string.h>
 
 #include <algorithm>
@@ -203,6 +205,11 @@ TEST(SentPayloads, HelloChatAndGoodbyeBytes) {
         {frame_bytes(hello_payload("a;b")), "vantrel002;a;b\x80"},
         {frame_bytes(hello_payload("")), "vantrel002;\x80"},
         {hello_payload(long_name), "vantrel002;" + std::string(31, 'n')},
+        // ム and 準 escaped; five escapes would pass 31 bytes, so the fifth ム goes whole.
+        {hello_payload("\x83\x80\x8f\x80"), "vantrel002;&#x30E0&#x6E96"},
+        {hello_payload("abc\x83\x80\x83\x80\x83\x80\x83\x80\x83\x80"),
+         "vantrel002;abc&#x30E0&#x30E0&#x30E0&#x30E0"},
+        {frame_bytes(chat_payload("\x83\x80\x81\x80\r\n\x80")), "&#x30E0&#x00F7\r\n?\r\n\x80"},
         // あ
         {frame_bytes(chat_payload("\x82\xa0")), "\x82\xa0\r\n\x80"},
         {frame_bytes(chat_payload("one\r\ntwo")), "one\r\ntwo\r\n\x80"},
@@ -212,4 +219,35 @@ TEST(SentPayloads, HelloChatAndGoodbyeBytes) {
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
         EXPECT_EQ(cases[i].expected, cases[i].got) << "case " << i;
     }
+}
+
+TEST(Escapes, EveryEightyCharacterRoundTripsAndNothingElseChanges) {
+    int characters = 0;
+    for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
+        std::string pair = {(char)lead, '\x80'};
+        if (!is_shift_jis_lead_byte((unsigned char)lead) ||
+            cp932_to_code_point(pair.data(), 2) == 0) {
+            continue;
+        }
+        characters++;
+        std::string sent = escape_frame_text("a" + pair + "b");
+        EXPECT_EQ(sent.size(), 2u + ESCAPE_LENGTH) << "lead " << std::hex << lead;
+        EXPECT_EQ(sent.find('\x80'), std::string::npos) << "lead " << std::hex << lead;
+        // ED 80 and EE 80 come back as the IBM row's encoding of the same character.
+        std::string shown = lead == 0xED ? "\xfa\x9c" : lead == 0xEE ? "\xfb\x9c" : pair;
+        EXPECT_EQ(unescape_frame_text(sent), "a" + shown + "b") << "lead " << std::hex << lead;
+    }
+    EXPECT_EQ(characters, 51);
+
+    // Sent as they are, and shown as they came.
+    // あ has no 0x80 byte, so a literal escape of it stays literal; ャ's second byte is a first
+    // byte; the rest are escapes cut short or misspelt, and a lone first byte.
+    const char *unchanged[] = {"",        "abc\r\n", "\x82\xa0\x83\x81", "&#x3042",  "&#x30E",
+                               "&#x30EG", "&#X30E0", "&#30E0",           "& #x30E0", "\x83"};
+    for (const char *text : unchanged) {
+        EXPECT_EQ(escape_frame_text(text), text);
+        EXPECT_EQ(unescape_frame_text(text), text);
+    }
+    // Either case of hex digit, escapes back to back and at both ends.
+    EXPECT_EQ(unescape_frame_text("&#x30e0&#x6E96x&#x30E0"), "\x83\x80\x8f\x80x\x83\x80");
 }
