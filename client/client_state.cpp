@@ -5,7 +5,7 @@ client_state g_client = {
     "",             // name
     INVALID_SOCKET, // chat_socket
     "",             // server
-    0,              // port
+    DEFAULT_PORT,   // port
     NULL,           // receive_thread
     std::string(),  // pending_entry
     NULL,           // receive_start

@@ -8,13 +8,11 @@
 
 #include "settings/settings.h"
 
-enum { SERVER_PORT = 2000 };
-
 struct client_state {
     char name[NAME_CAPACITY];
     SOCKET chat_socket; // INVALID_SOCKET when there is no connection
     char server[SERVER_CAPACITY];
-    unsigned short port;   // host byte order
+    unsigned short port;   // host byte order; memo.ini's port, read again for every attempt
     HANDLE receive_thread; // NULL when there is no receive thread
     std::string pending_entry;
     LPTHREAD_START_ROUTINE receive_start; // given &g_client
@@ -26,5 +24,7 @@ struct client_state {
     std::string transcript;
 };
 
-// The receive thread alone touches pending_entry and transcript; the UI thread everything else.
+// The receive thread alone touches pending_entry and transcript while it runs, and the connection's
+// thread between connections; server, port and the socket and thread handles are the connection
+// thread's; the window's thread only sends, under the connection's lock.
 extern client_state g_client;

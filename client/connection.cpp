@@ -1,15 +1,30 @@
 // Connecting to the chat server, the goodbye on the way out, and sending frames.
 #include "client/connection.h"
 
+#include <mstcpip.h>
+#include <ws2tcpip.h>
+
 #include <stdio.h>
 #include <string.h>
 
+#include "client/connection_thread.h"
 #include "client/protocol.h"
 #include "settings/settings.h"
 
-// Set and read from both threads; the Interlocked calls keep every read fresh on any compiler.
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
+
+int g_keepalive_seconds = DEFAULT_KEEPALIVE_SECONDS;
+
+// Set and read from several threads; the Interlocked calls keep every read fresh on any compiler.
 static volatile LONG stop_requested;
 static volatile LONG lost;
+static volatile LONG refused;
+
+// The window's thread sends on chat_socket while the connection's thread may close it: the lock
+// keeps a close out of the middle of a frame, and a send away from a handle already closed.
+static SRWLOCK socket_lock = SRWLOCK_INIT;
 
 bool receive_stop_requested(void) {
     return InterlockedCompareExchange(&stop_requested, 0, 0) != 0;
@@ -23,113 +38,218 @@ bool connection_lost(void) {
     return InterlockedCompareExchange(&lost, 0, 0) != 0;
 }
 
+void note_version_refused(void) {
+    InterlockedExchange(&refused, 1);
+}
+
+bool version_refused(void) {
+    return InterlockedCompareExchange(&refused, 0, 0) != 0;
+}
+
+// Under socket_lock.  shutdown alone leaves a recv on an idle connection waiting, under Wine at
+// least; closesocket wakes it.  No socket is created until the receive thread has ended, so the
+// thread cannot meet a reused handle.
 static void close_chat_socket(client_state *cs) {
     if (cs->chat_socket != INVALID_SOCKET) {
+        shutdown(cs->chat_socket, SD_BOTH);
         closesocket(cs->chat_socket);
         cs->chat_socket = INVALID_SOCKET;
     }
 }
 
-// A host name first; failing that, a dotted address looked up by address.
-static struct hostent *resolve_server(const char *server) {
-    struct hostent *host = gethostbyname(server);
-    if (host == NULL) {
-        unsigned long address = inet_addr(server);
-        host = gethostbyaddr((const char *)&address, 4, AF_INET);
+void break_connection(void) {
+    AcquireSRWLockExclusive(&socket_lock);
+    close_chat_socket(&g_client);
+    ReleaseSRWLockExclusive(&socket_lock);
+}
+
+// Every address of the server, IPv6 and IPv4, in the order the resolver prefers.  An empty server
+// means this computer, as the old lookup took it; getaddrinfo refuses an empty name.
+static addrinfo *resolve_server(const char *server, unsigned short port) {
+    char own_name[256];
+    if (server[0] == '\0') {
+        if (gethostname(own_name, sizeof own_name) != 0) {
+            return NULL;
+        }
+        own_name[sizeof own_name - 1] = '\0';
+        server = own_name;
     }
-    return host;
+    char service[8];
+    snprintf(service, sizeof service, "%u", port);
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo *found = NULL;
+    return getaddrinfo(server, service, &hints, &found) == 0 ? found : NULL;
+}
+
+// Waits for the connect on s to finish, at most CONNECT_TIMEOUT_MS, so that an address that never
+// answers (a dead IPv6 route) does not hold up the next one.  0, -4, or -5 when abandoned.
+static int wait_for_connect(SOCKET s, WSAEVENT connected) {
+    HANDLE events[2] = {connected, connection_wake_event()};
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= CONNECT_TIMEOUT_MS) {
+            return -4;
+        }
+        DWORD woke = WaitForMultipleObjects(2, events, FALSE, CONNECT_TIMEOUT_MS - elapsed);
+        if (woke == WAIT_OBJECT_0) {
+            WSANETWORKEVENTS happened;
+            if (WSAEnumNetworkEvents(s, connected, &happened) == 0 &&
+                (happened.lNetworkEvents & FD_CONNECT)) {
+                return happened.iErrorCode[FD_CONNECT_BIT] == 0 ? 0 : -4;
+            }
+        } else if (woke == WAIT_OBJECT_0 + 1) {
+            if (connection_abandon_requested()) {
+                return -5;
+            }
+        } else {
+            return -4;
+        }
+    }
+}
+
+// Connects a new socket to one address: 0 with *out set, -4, or -5 when abandoned.
+static int connect_address(const addrinfo *address, SOCKET *out) {
+    SOCKET s = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
+    if (s == INVALID_SOCKET) {
+        return -4;
+    }
+    int result = -4;
+    WSAEVENT connected = WSACreateEvent();
+    if (connected != WSA_INVALID_EVENT && WSAEventSelect(s, connected, FD_CONNECT) == 0) {
+        if (connect(s, address->ai_addr, (int)address->ai_addrlen) == 0) {
+            result = 0;
+        } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+            result = wait_for_connect(s, connected);
+        }
+        // A plain blocking socket again for the receive thread; the selection must go first.
+        WSAEventSelect(s, NULL, 0);
+        u_long blocking = 0;
+        ioctlsocket(s, FIONBIO, &blocking);
+    }
+    if (connected != WSA_INVALID_EVENT) {
+        WSACloseEvent(connected);
+    }
+    if (result != 0) {
+        closesocket(s);
+        return result;
+    }
+    *out = s;
+    return 0;
+}
+
+// Keep-alive finds a server that vanished while the connection was idle: Windows sends ten probes
+// after the idle time, so with probes a tenth of it apart the loss shows within twice
+// g_keepalive_seconds.  Wine takes whole seconds, at least 1, and Linux beneath it sends nine.
+// Keep-alive pauses while sent data waits for its acknowledgement; TCP_MAXRT bounds that wait
+// where the system has it (Wine has not: the connection's thread watches sent lines instead).
+static void set_socket_options(SOCKET s) {
+    DWORD keepalive_ms = (DWORD)g_keepalive_seconds * 1000;
+    BOOL on = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, (const char *)&on, sizeof on);
+    tcp_keepalive values;
+    values.onoff = 1;
+    values.keepalivetime = keepalive_ms;
+    values.keepaliveinterval = keepalive_ms / 10;
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, NULL, 0, &returned, NULL, NULL);
+    DWORD retransmit_seconds = 2 * (DWORD)g_keepalive_seconds;
+    setsockopt(s, IPPROTO_TCP, TCP_MAXRT, (const char *)&retransmit_seconds,
+               sizeof retransmit_seconds);
+    DWORD send_timeout_ms = SEND_TIMEOUT_MS;
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&send_timeout_ms, sizeof send_timeout_ms);
 }
 
 int connect_to_server(void) {
     client_state *cs = &g_client;
-    FILE *file = open_settings_file();
-    if (file != NULL) {
-        read_setting(file, "server", SERVER_CAPACITY, cs->server);
-    }
-    cs->port = SERVER_PORT;
-    cs->chat_socket = socket(AF_INET, SOCK_STREAM, 0);
+    int port = cs->port;
+    load_connection_target(cs->server, &port);
+    cs->port = (unsigned short)port;
 
-    struct hostent *host = resolve_server(cs->server);
-    if (host == NULL || host->h_addr_list[0] == NULL) {
+    addrinfo *addresses = resolve_server(cs->server, cs->port);
+    if (addresses == NULL) {
         fputs("エラーです\n", stdout);
         fflush(stdout);
-        close_chat_socket(cs);
         return -3;
     }
-
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = host->h_addrtype;
-    address.sin_port = htons(cs->port);
-    size_t length = (size_t)host->h_length;
-    if (length > sizeof address.sin_addr) {
-        length = sizeof address.sin_addr;
+    SOCKET s = INVALID_SOCKET;
+    int result = -4;
+    for (const addrinfo *a = addresses; a != NULL && result == -4; a = a->ai_next) {
+        result = connect_address(a, &s);
     }
-    memcpy(&address.sin_addr, host->h_addr_list[0], length);
-
-    if (connect(cs->chat_socket, (struct sockaddr *)&address, sizeof address) != 0) {
+    freeaddrinfo(addresses);
+    if (result == -4) {
         fputs("connect Error\n", stdout);
         fflush(stdout);
-        close_chat_socket(cs);
-        return -4;
+    }
+    if (result != 0) {
+        return result;
     }
 
-    // Both flags belong to the new connection; the old thread, if any, has already ended.
+    set_socket_options(s);
+    AcquireSRWLockExclusive(&socket_lock);
+    cs->chat_socket = s;
+    ReleaseSRWLockExclusive(&socket_lock);
+    // The flags belong to the new connection; the old thread, if any, has already ended.
     InterlockedExchange(&stop_requested, 0);
     InterlockedExchange(&lost, 0);
+    InterlockedExchange(&refused, 0);
     // Started before the hello, so the connected line leads the transcript.
     cs->receive_thread = CreateThread(NULL, 0, cs->receive_start, cs, 0, NULL);
     send_frame(cs, hello_payload(cs->name));
     return 0;
 }
 
-// The receive thread may be inside SetWindowTextA or SendMessageA on one of our windows, which
-// waits for this thread to serve it; a plain wait would deadlock.  Only sent messages are served,
-// so no click or menu command runs re-entrantly in the middle of a disconnect.
-static void wait_for_receive_thread(HANDLE thread) {
-    for (;;) {
-        DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (woke != WAIT_OBJECT_0 + 1) {
-            return;
-        }
-        MSG message;
-        PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+static void release_connection(bool goodbye) {
+    client_state *cs = &g_client;
+    InterlockedExchange(&stop_requested, 1);
+    if (goodbye) {
+        send_frame(cs, GOODBYE_PAYLOAD);
+    }
+    break_connection();
+    if (cs->receive_thread != NULL) {
+        wait_serving_messages(cs->receive_thread, INFINITE);
+        CloseHandle(cs->receive_thread);
+        cs->receive_thread = NULL;
     }
 }
 
 int disconnect_from_server(void) {
-    client_state *cs = &g_client;
-    InterlockedExchange(&stop_requested, 1);
-    send_frame(cs, GOODBYE_PAYLOAD);
-    if (cs->chat_socket != INVALID_SOCKET) {
-        // shutdown alone leaves a recv on an idle connection waiting; closesocket wakes it.  No
-        // socket is created until the wait below is over, so the thread cannot meet a reused
-        // handle.
-        shutdown(cs->chat_socket, SD_BOTH);
-        close_chat_socket(cs);
-    }
-    if (cs->receive_thread != NULL) {
-        wait_for_receive_thread(cs->receive_thread);
-        CloseHandle(cs->receive_thread);
-        cs->receive_thread = NULL;
-    }
+    release_connection(true);
     return 0;
 }
 
+void drop_connection(void) {
+    release_connection(false);
+}
+
 int send_frame(client_state *cs, const std::string &payload) {
-    if (cs->chat_socket == INVALID_SOCKET) {
-        return -1;
-    }
     std::string bytes = frame_bytes(payload);
+    AcquireSRWLockExclusive(&socket_lock);
+    int result = cs->chat_socket == INVALID_SOCKET ? -1 : 0;
+    DWORD start = GetTickCount();
     size_t sent = 0;
-    while (sent < bytes.size()) {
+    // Each send gives up after SEND_TIMEOUT_MS (SO_SNDTIMEO); the clock bounds the whole frame.
+    while (result == 0 && sent < bytes.size()) {
         size_t left = bytes.size() - sent;
         int chunk = left > 0x7fffffff ? 0x7fffffff : (int)left;
         int taken = send(cs->chat_socket, bytes.data() + sent, chunk, 0);
         if (taken <= 0) {
-            return -1;
+            result = -1;
+            break;
         }
         sent += (size_t)taken;
+        if (sent < bytes.size() && GetTickCount() - start >= (DWORD)SEND_TIMEOUT_MS) {
+            result = -1;
+        }
     }
-    return 0;
+    if (result != 0) {
+        close_chat_socket(cs);
+    }
+    ReleaseSRWLockExclusive(&socket_lock);
+    return result;
 }

@@ -5,18 +5,33 @@
 
 #include "client/client_state.h"
 
-// Re-reads the server from memo.ini, connects to its port 2000, starts the receive thread and
-// sends the hello.  0 when connected; -3 when the host cannot be resolved; -4 when connecting
-// fails.  Windows Sockets stays started either way.
+// Posted to the main window whenever the connection's state changes; wParam is a link_state.
+enum { WM_CONNECTION_STATE = WM_APP + 2 };
+
+// One attempt: re-reads server and port from memo.ini (quietly), resolves the server, tries its
+// addresses in order, each for at most CONNECT_TIMEOUT_MS, then starts the receive thread and
+// sends the hello.  0 when connected; -3 when the host cannot be resolved; -4 when no address
+// takes the connection; -5 when a Reconnect or the end of the program abandoned the attempt.
+// Blocks until then: the connection's own thread runs it.
 int connect_to_server(void);
+enum { CONNECT_TIMEOUT_MS = 5000 };
 
 // Stops the receive thread, says goodbye, closes the socket and returns once the thread has
 // ended.  Harmless when there is no connection.  Always 0.
 int disconnect_from_server(void);
 
-// Sends payload + terminator, all of it.  0 when every byte went out; -1 when there is no socket
-// or a send fails.
+// The same without the goodbye, for a connection that is already gone.
+void drop_connection(void);
+
+// Sends payload + terminator, all of it, on whichever thread.  0 when every byte went out; -1
+// when there is no socket or the send fails, or cannot finish within SEND_TIMEOUT_MS (a server
+// that stopped reading).  A failed send closes the socket, so a frame is never left half sent on
+// a connection that goes on: the receive thread then finds the connection lost.
 int send_frame(client_state *cs, const std::string &payload);
+enum { SEND_TIMEOUT_MS = 5000 };
+
+// Closes the socket, whoever is using it, so that the receive thread finds the connection lost.
+void break_connection(void);
 
 // The receive thread asks this before every call it makes on the user's behalf: once a disconnect
 // has begun, nothing of the old connection may reach the window.
@@ -26,3 +41,10 @@ bool receive_stop_requested(void);
 // user sends meanwhile is kept rather than thrown at a dead socket.
 void note_connection_lost(void);
 bool connection_lost(void);
+
+// Set by the receive thread when the server refused this client's version.
+void note_version_refused(void);
+bool version_refused(void);
+
+// The keep-alive time of every connection, from memo.ini at start-up.
+extern int g_keepalive_seconds;

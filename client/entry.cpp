@@ -18,3 +18,10 @@ std::string compose_entry(const std::string &name, const char *stamp, const std:
     entry += text;
     return entry;
 }
+
+std::string compose_outage_line(const char *server) {
+    std::string line = "MESSAGE:";
+    line += server;
+    line += " に接続できません。接続できるまで自動で試します。\r\n";
+    return line;
+}

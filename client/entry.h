@@ -7,6 +7,9 @@
 const char TRANSCRIPT_CONNECTED[] = "MESSAGE:接続されました。\r\n";
 const char TRANSCRIPT_DISCONNECTED[] = "MESSAGE:接続が切れました。\r\n";
 
+// "MESSAGE:" + server + " に接続できません。接続できるまで自動で試します。\r\n": once an outage.
+std::string compose_outage_line(const char *server);
+
 enum { TIME_STAMP_CAPACITY = 32 };
 
 struct stamp_time {

@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "client/connection.h"
+#include "client/connection_thread.h"
 #include "client/entry.h"
 #include "client/protocol.h"
 
@@ -12,14 +13,12 @@ enum { RECEIVE_BLOCK = 4096 };
 // FLASHW_TRAY | FLASHW_TIMERNOFG: the taskbar button only, until the window comes forward.
 enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
 
+// What the thread does after a payload.
+enum receive_next { RECEIVE_GO_ON, RECEIVE_END, RECEIVE_LOST };
+
 // Composes a relay's entry into cs->pending_entry and adds it to the entries waiting for the box.
 static void take_relay(client_state *cs, const std::string &body, std::string *waiting) {
     cs->pending_entry = body;
-    if (is_shutdown_notice(cs->pending_entry)) {
-        fputs("サーバーが終了しました", stdout);
-        fflush(stdout);
-        return;
-    }
     std::string name, text;
     split_relay(body, &name, &text);
 
@@ -48,13 +47,14 @@ static void show_entries(client_state *cs, std::string *waiting, FLASHWINFO *fla
     }
 }
 
-// Acts on one finished payload; relays wait in *waiting for show_entries.  Returns 0 when the
-// thread must end.
-static int handle_payload(client_state *cs, const std::string &payload, std::string *waiting,
-                          FLASHWINFO *flash) {
+// Acts on one finished payload; relays wait in *waiting for show_entries.
+static receive_next handle_payload(client_state *cs, const std::string &payload,
+                                   std::string *waiting, FLASHWINFO *flash) {
     switch (classify_payload(payload)) {
     case PAYLOAD_VERSION_REFUSAL:
         show_entries(cs, waiting, flash);
+        // No more attempts: the program ends once the user has read why.
+        note_version_refused();
         // The box holds this thread until the user answers; the destroy request then ends the
         // program, and this thread makes no further calls.
         if (!receive_stop_requested()) {
@@ -63,7 +63,7 @@ static int handle_payload(client_state *cs, const std::string &payload, std::str
         if (!receive_stop_requested()) {
             PostMessageA(cs->main_window, WM_DESTROY, 0, 0);
         }
-        return 0;
+        return RECEIVE_END;
     case PAYLOAD_MEMBER_LIST:
         // Earlier lines first, so the views change in the order the server spoke.
         show_entries(cs, waiting, flash);
@@ -72,6 +72,12 @@ static int handle_payload(client_state *cs, const std::string &payload, std::str
         }
         break;
     case PAYLOAD_RELAY:
+        // The server is ending: no need to wait for it to close, the connection is over.
+        if (is_shutdown_notice(payload.substr(1))) {
+            fputs("サーバーが終了しました", stdout);
+            fflush(stdout);
+            return RECEIVE_LOST;
+        }
         take_relay(cs, payload.substr(1), waiting);
         // The box turns text into characters one append at a time: a cut character's lone first
         // byte would swallow the line break that starts the next entry, so it goes alone.
@@ -83,21 +89,19 @@ static int handle_payload(client_state *cs, const std::string &payload, std::str
         break;
     }
     cs->pending_entry.clear();
-    return 1;
+    return RECEIVE_GO_ON;
 }
 
-// The server went away.  The flag is raised before the box, which may stay up for long, so a
-// line typed meanwhile is kept rather than sent into the dead connection.
+// The server went away.  The flag is raised first, so a line typed now is kept rather than sent
+// into the dead connection.  Nobody is listed while nobody can be heard.  The connection's thread
+// tries again by itself; no box holds anyone up.
 static void report_lost_connection(client_state *cs) {
     if (receive_stop_requested()) {
         return;
     }
     note_connection_lost();
-    MessageBoxA(cs->main_window, "受信エラーです", "ERROR", MB_OK);
-    if (receive_stop_requested()) {
-        return;
-    }
     append_to_transcript(cs, TRANSCRIPT_DISCONNECTED);
+    set_member_list(cs, "");
 }
 
 DWORD WINAPI receive_loop(LPVOID param) {
@@ -125,6 +129,7 @@ DWORD WINAPI receive_loop(LPVOID param) {
             report_lost_connection(cs);
             return 0;
         }
+        connection_bytes_arrived();
         for (int i = 0; i < got; i++) {
             if (!frame_take_byte(&frame, (unsigned char)block[i])) {
                 continue;
@@ -132,9 +137,13 @@ DWORD WINAPI receive_loop(LPVOID param) {
             if (receive_stop_requested()) {
                 return 0;
             }
-            int go_on = handle_payload(cs, frame.payload, &waiting, &flash);
+            receive_next next = handle_payload(cs, frame.payload, &waiting, &flash);
             frame_reset(&frame);
-            if (!go_on) {
+            if (next == RECEIVE_LOST) {
+                show_entries(cs, &waiting, &flash);
+                report_lost_connection(cs);
+            }
+            if (next != RECEIVE_GO_ON) {
                 return 0;
             }
         }

@@ -2,6 +2,7 @@
 #include "client/send_chat.h"
 
 #include "client/connection.h"
+#include "client/connection_thread.h"
 #include "client/protocol.h"
 
 enum { CHAT_TEXT_CAPACITY = 512 }; // the input box's 511 bytes and a NUL
@@ -18,6 +19,7 @@ int send_chat_line(client_state *cs) {
     if (connection_lost() || send_frame(cs, chat_payload(text)) != 0) {
         return -1;
     }
+    connection_line_sent();
     SetWindowTextA(cs->input_box, "");
     SetFocus(cs->input_box);
     return 0;

@@ -55,10 +55,42 @@ int load_settings(char *name, char *server, char *font_face, int *font_height) {
     return 0;
 }
 
-int load_log_folder(char *folder) {
+// A lookup that tells nobody when memo.ini is missing: destination stays as it was.
+static int look_up_quietly(const char *key, size_t capacity, char *destination) {
     FILE *file = fopen(SETTINGS_FILE_NAME, "rb");
     if (file == NULL) {
         return -1;
     }
-    return read_setting(file, "log_folder", LOG_FOLDER_CAPACITY, folder);
+    return read_setting(file, key, capacity, destination);
+}
+
+int load_log_folder(char *folder) {
+    return look_up_quietly("log_folder", LOG_FOLDER_CAPACITY, folder);
+}
+
+int setting_number(const char *value, int low, int high, int fallback) {
+    long long number = 0;
+    size_t i = 0;
+    for (; value[i] >= '0' && value[i] <= '9'; i++) {
+        number = number * 10 + (value[i] - '0');
+        // Past the range already: more digits can only go further.
+        if (number > high) {
+            return fallback;
+        }
+    }
+    return i == 0 || value[i] != '\0' || number < low ? fallback : (int)number;
+}
+
+void load_connection_target(char *server, int *port) {
+    look_up_quietly("server", SERVER_CAPACITY, server);
+    char number[NUMBER_CAPACITY] = "";
+    if (look_up_quietly("port", NUMBER_CAPACITY, number) == 0) {
+        *port = setting_number(number, 1, 65535, DEFAULT_PORT);
+    }
+}
+
+int load_keepalive_seconds(void) {
+    char number[NUMBER_CAPACITY] = "";
+    look_up_quietly("keepalive", NUMBER_CAPACITY, number);
+    return setting_number(number, 1, 3600, DEFAULT_KEEPALIVE_SECONDS);
 }

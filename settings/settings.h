@@ -12,8 +12,12 @@ enum {
     FONT_NAME_CAPACITY = 260,
     FONT_SIZE_CAPACITY = 256,
     SERVER_CAPACITY = 1024,
-    LOG_FOLDER_CAPACITY = 260
+    LOG_FOLDER_CAPACITY = 260,
+    NUMBER_CAPACITY = 32 // port, keepalive
 };
+
+// The port and keep-alive time when memo.ini gives none, or no plain number in range.
+enum { DEFAULT_PORT = 2000, DEFAULT_KEEPALIVE_SECONDS = 30 };
 
 #define SETTINGS_FILE_NAME "memo.ini"
 
@@ -46,6 +50,17 @@ int load_settings(char *name, char *server, char *font_face, int *font_height);
 // leaves folder as it was and, unlike the other lookups, shows nothing: the other lookups have
 // told the user already.
 int load_log_folder(char *folder);
+
+// The server and port for one connection attempt, each from a fresh open of memo.ini.  A missing
+// file leaves both as they were and shows nothing: attempts run on their own, and a box for each
+// would pile up while the user is away.  server receives SERVER_CAPACITY bytes at most.
+void load_connection_target(char *server, int *port);
+
+// The keepalive lookup, read once at start-up and quietly like the log folder.
+int load_keepalive_seconds(void);
+
+// value as a number from low to high when it is nothing but decimal digits, else fallback.
+int setting_number(const char *value, int low, int high, int fallback);
 
 // Supplied by the platform layer: tells the user memo.ini is missing.
 void report_missing_settings_file(void);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "client/connection.h"
+#include "client/connection_thread.h"
 #include "client/conversation_log.h"
 #include "client/receive.h"
 #include "settings/settings.h"
@@ -70,12 +71,10 @@ int create_children(HWND main_window) {
     SetFocus(g_client.input_box);
 
     g_client.receive_start = receive_loop;
-    if (connect_to_server() != 0) {
-        MessageBoxA(NULL, "接続できませんでした", "ERROR", MB_OK);
-        // Posted, not sent: the window is still being created, and the loop ends the program
-        // through the usual destruction as soon as it runs.
-        PostMessageA(main_window, WM_DESTROY, 0, 0);
-    }
+    g_keepalive_seconds = load_keepalive_seconds();
+    // The window shows at once, whatever the server does: connecting is the connection's own
+    // thread's work, and it tells the window how it goes.
+    connection_start();
     return 0;
 }
 
@@ -130,6 +129,6 @@ int destroy_children(void) {
     DestroyWindow(g_client.member_list);
     DestroyWindow(g_client.input_box);
     DestroyWindow(g_client.send_button);
-    disconnect_from_server();
+    connection_stop();
     return 0;
 }

@@ -3,11 +3,14 @@
 #include <windows.h>
 
 #include "client/connection.h"
+#include "client/connection_plan.h"
+#include "client/connection_thread.h"
 #include "client/conversation_log.h"
 #include "client/receive.h"
 #include "client/send_chat.h"
 #include "resources/resource.h"
 #include "resources/version.h"
+#include "settings/settings.h"
 #include "ui/dpi_rules.h"
 #include "ui/ui.h"
 
@@ -75,10 +78,24 @@ static void report_log_failure(HWND window) {
     MessageBoxA(window, text.c_str(), "ERROR", MB_OK);
 }
 
+// Returns at once: the connection's thread drops the connection and tries again.  Unlike its
+// own attempts, a Reconnect the user chose says so when memo.ini is missing.
 static void reconnect(void) {
-    // Failure stays quiet: the user can simply try again once the server is back.
-    disconnect_from_server();
-    connect_to_server();
+    connection_reconnect();
+    if (FILE *file = open_settings_file()) {
+        fclose(file);
+    }
+}
+
+// The title, and with it the taskbar button, says whether the user can be heard.
+static void show_connection_state(HWND window, WPARAM state) {
+    const char *title = MAIN_WINDOW_TITLE;
+    if (state == LINK_CONNECTING) {
+        title = MAIN_WINDOW_TITLE " - 接続中";
+    } else if (state == LINK_WAITING) {
+        title = MAIN_WINDOW_TITLE " - 未接続";
+    }
+    SetWindowTextA(window, title);
 }
 
 static void on_command(HWND window, WORD id) {
@@ -124,6 +141,9 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         return 0;
     case WM_LOG_FAILED:
         report_log_failure(window);
+        return 0;
+    case WM_CONNECTION_STATE:
+        show_connection_state(window, wparam);
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);

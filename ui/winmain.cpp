@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "client/connection_thread.h"
 #include "ui/ui.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
@@ -41,6 +42,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
         DispatchMessageA(&msg);
     }
 
-    WSACleanup();
+    // A connection thread still held up in a name lookup would meet a socket library cleaned up
+    // under it; the end of the process takes both.
+    if (!connection_running()) {
+        WSACleanup();
+    }
     return (int)msg.wParam;
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "client/connection_plan.h"
 #include "tests/native/scratch_folder.h"
 
 // The allocation-failure case asks for SIZE_MAX bytes; the sanitizer must hand back NULL for it
@@ -362,5 +363,63 @@ TEST(LoadSettings, MissingFileIsReportedPerLookupAndKeepsDestinations) {
         EXPECT_STREQ("old.example", server) << "case " << i;
         EXPECT_STREQ("Old Face", font_face) << "case " << i;
         EXPECT_EQ(0, font_height) << "case " << i;
+    }
+}
+
+TEST(Reconnecting, WaitsKeepTheirScheduleAndSpreadAndNumbersFallBackToDefaults) {
+    // Each step, then whether the cannot-connect line is due and the wait before jitter (0: none).
+    enum { FAIL, CONNECT, LOSE, RECONNECT };
+    const struct {
+        int step;
+        bool line;
+        long long base;
+    } steps[] = {{FAIL, true, 1000},   {FAIL, false, 2000},   {FAIL, false, 4000},
+                 {FAIL, false, 8000},  {FAIL, false, 16000},  {FAIL, false, 30000},
+                 {FAIL, false, 30000}, {CONNECT, false, 0},   {LOSE, false, 1000},
+                 {FAIL, true, 2000},   {RECONNECT, false, 0}, {FAIL, true, 1000}};
+    connection_plan plan;
+    plan_start(&plan, 7);
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
+        bool line = false;
+        if (steps[i].step == FAIL) {
+            line = plan_attempt_failed(&plan);
+        } else if (steps[i].step == CONNECT) {
+            plan_connected(&plan);
+        } else if (steps[i].step == LOSE) {
+            plan_lost(&plan);
+        } else {
+            plan_reconnect(&plan);
+        }
+        EXPECT_EQ(steps[i].line, line) << "step " << i;
+        EXPECT_EQ(steps[i].base != 0, plan.state == LINK_WAITING) << "step " << i;
+        if (plan.state == LINK_WAITING) {
+            EXPECT_TRUE(plan.wait_ms >= steps[i].base * 8 / 10 &&
+                        plan.wait_ms <= steps[i].base * 12 / 10)
+                << "step " << i << ": " << plan.wait_ms << " ms";
+            plan_wait_over(&plan);
+        }
+    }
+    // Over many draws the spread reaches both ends of its 20 % and never passes them.
+    unsigned random = 1;
+    long long low = 30000, high = 30000;
+    for (int i = 0; i < 10000; i++) {
+        long long wait = retry_wait_ms(9, &random);
+        low = wait < low ? wait : low;
+        high = wait > high ? wait : high;
+    }
+    EXPECT_TRUE(low >= 24000 && low < 24200 && high <= 36000 && high > 35800) << low << " " << high;
+
+    const struct {
+        const char *value;
+        int port, keepalive;
+    } numbers[] = {{"1", 1, 1},        {"0080", 80, 80},     {"3600", 3600, 3600},
+                   {"3601", 3601, 30}, {"65535", 65535, 30}, {"65536", 2000, 30},
+                   {"0", 2000, 30},    {"", 2000, 30},       {"NONE", 2000, 30},
+                   {" 80", 2000, 30},  {"80 ", 2000, 30},    {"+80", 2000, 30},
+                   {"-1", 2000, 30},   {"0x50", 2000, 30},   {"99999999999999999999", 2000, 30}};
+    for (const auto &n : numbers) {
+        EXPECT_EQ(n.port, setting_number(n.value, 1, 65535, DEFAULT_PORT)) << "[" << n.value << "]";
+        EXPECT_EQ(n.keepalive, setting_number(n.value, 1, 3600, DEFAULT_KEEPALIVE_SECONDS))
+            << "[" << n.value << "]";
     }
 }

@@ -49,13 +49,8 @@ TEST_F(SendChatTest, TextIsKeptWhenTheLineCannotGoOut) {
     start("127.0.0.33");
     // The server went away: the receive thread reports it and marks the connection lost.
     test_peer_close(&peer);
-    HWND box = wait_for_message_box("ERROR", 3000);
-    ASSERT_NE(box, (HWND)NULL);
-    SetWindowTextA(g_client.input_box, "\x82\xa0"); // あ, typed while the box was up
-    EXPECT_EQ(send_chat_line(&g_client), -1);
-    EXPECT_EQ(window_text(g_client.input_box), "\x82\xa0");
-    ASSERT_TRUE(answer_message_box(box, IDOK));
     ASSERT_TRUE(wait_for_receive_thread_end(3000));
+    SetWindowTextA(g_client.input_box, "\x82\xa0"); // あ
     EXPECT_EQ(send_chat_line(&g_client), -1);
     EXPECT_EQ(window_text(g_client.input_box), "\x82\xa0");
 

@@ -1,0 +1,45 @@
+// When the client connects: its states, the retry schedule and when an outage is told.  Portable:
+// no window or socket here; the connection's thread carries out what these functions decide.
+#pragma once
+
+enum link_state {
+    LINK_CONNECTING, // an attempt is in progress
+    LINK_CONNECTED,
+    LINK_WAITING, // until the next attempt
+    LINK_REFUSED  // the server refused this client's version: no more attempts
+};
+
+// Retry waits before the jitter: 1, 2, 4, 8 and 16 s, then every 30 s.
+enum { RETRY_FIRST_MS = 1000, RETRY_LONGEST_MS = 30000 };
+
+struct connection_plan {
+    link_state state;
+    int waits;         // retry waits so far since the last connection or Reconnect
+    bool outage_shown; // the cannot-connect line has been added for the current outage
+    unsigned random;   // the jitter's generator, never 0
+    long long wait_ms; // in LINK_WAITING: how long until the next attempt
+};
+
+// The first attempt, now.  seed varies between clients, so their retries spread out.
+void plan_start(connection_plan *p, unsigned seed);
+
+// The attempt failed: wait before the next.  True when this is the first failure of an outage,
+// which the transcript tells once.
+bool plan_attempt_failed(connection_plan *p);
+
+void plan_connected(connection_plan *p);
+
+// The connection was lost: wait before the next attempt; a new outage begins.
+void plan_lost(connection_plan *p);
+
+void plan_refused(connection_plan *p);
+
+// The wait is over: the next attempt, now.
+void plan_wait_over(connection_plan *p);
+
+// The user's Reconnect: a new attempt now, the schedule from the start, a new outage.
+void plan_reconnect(connection_plan *p);
+
+// The wait after `waits` earlier waits, spread by up to 20 % either way so that clients of a
+// restarted server do not all come back at the same instant.  Advances *random.
+long long retry_wait_ms(int waits, unsigned *random);

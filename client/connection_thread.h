@@ -1,0 +1,37 @@
+// The connection's own thread: it connects, keeps the connection, notices when it dies and comes
+// back by itself, so that the window never waits on the network.
+#pragma once
+
+#include <windows.h>
+
+// How long the window's thread waits for the connection's thread at the end of the program.
+enum { STOP_WAIT_MS = 500 };
+
+// Starts the thread; its first attempt begins at once.  Returns at once.
+void connection_start(void);
+
+// Drops the connection (with the goodbye), or abandons the attempt or the wait, and starts a new
+// attempt now.  Returns at once.
+void connection_reconnect(void);
+
+// Ends the thread and its connection, the goodbye included.  Waits at most STOP_WAIT_MS, serving
+// this thread's sent messages meanwhile: 0 when the thread has ended, -1 when it is still held up
+// (in a name lookup, which cannot be cut short) and is left to the end of the process.
+int connection_stop(void);
+bool connection_running(void);
+
+// A line the user sent.  The server relays every line back to its sender, so when nothing at all
+// arrives within the watchdog's time the link is dead, whether or not the system has noticed.
+void connection_line_sent(void);
+// Anything that arrived from the server.
+void connection_bytes_arrived(void);
+
+// For an attempt in progress: the event that wakes the connection's thread, and whether what woke
+// it asks the attempt to be abandoned.
+HANDLE connection_wake_event(void);
+bool connection_abandon_requested(void);
+
+// Waits for the thread to end, at most timeout_ms, serving this thread's sent messages meanwhile:
+// a thread it waits for may be inside SetWindowTextA or SendMessageA on one of its windows.
+// Only sent messages are served, so no click or menu command runs re-entrantly.  True when ended.
+bool wait_serving_messages(HANDLE thread, DWORD timeout_ms);
