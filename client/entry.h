@@ -19,5 +19,10 @@ struct stamp_time {
 // "(2026/12/07 09:05)": never more than TIME_STAMP_CAPACITY - 1 bytes, whatever the fields hold.
 void format_time_stamp(char *out, const stamp_time *t);
 
+// A relayed text as the transcript may show it: no line of it can pass for a line the client
+// writes itself.  At the start of each line, after any spaces (ASCII, ideographic, tab), "◆"
+// becomes "◇" and the colon of "MESSAGE:" becomes "：".  Everything else stays byte for byte.
+std::string disarm_relay_text(const std::string &text);
+
 // "\r\n◆ " + name + " の発言 " + stamp + " : \r\n" + text.
 std::string compose_entry(const std::string &name, const char *stamp, const std::string &text);

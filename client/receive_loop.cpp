@@ -6,6 +6,7 @@
 #include "client/connection.h"
 #include "client/connection_thread.h"
 #include "client/entry.h"
+#include "client/members.h"
 #include "client/protocol.h"
 
 enum { RECEIVE_BLOCK = 4096 };
@@ -16,8 +17,17 @@ enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
 // What the thread does after a payload.
 enum receive_next { RECEIVE_GO_ON, RECEIVE_END, RECEIVE_LOST };
 
-// Composes a relay's entry into cs->pending_entry and adds it to the entries waiting for the box.
-static void take_relay(client_state *cs, const std::string &body, std::string *waiting) {
+// What one connection's thread keeps between payloads.
+struct receive_view {
+    std::string waiting;  // text for the box, shown with one append per received block
+    bool waiting_entries; // some of it is relayed lines, which flash the taskbar button
+    std::string members;  // the connection's last member list, to tell who came and went
+    bool members_known;   // the first list only says who was already there
+    FLASHWINFO flash;
+};
+
+// Composes a relay's entry into cs->pending_entry and adds it to the text waiting for the box.
+static void take_relay(client_state *cs, const std::string &body, receive_view *view) {
     cs->pending_entry = body;
     std::string name, text;
     split_relay(body, &name, &text);
@@ -27,32 +37,50 @@ static void take_relay(client_state *cs, const std::string &body, std::string *w
     stamp_time t = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute};
     char stamp[TIME_STAMP_CAPACITY];
     format_time_stamp(stamp, &t);
-    cs->pending_entry = compose_entry(name, stamp, text);
-    *waiting += cs->pending_entry;
+    cs->pending_entry = compose_entry(unescape_frame_text(name), stamp,
+                                      disarm_relay_text(unescape_frame_text(text)));
+    view->waiting += cs->pending_entry;
+    view->waiting_entries = true;
 }
 
-// Shows the waiting entries with one append and one flash.  Entries that arrive together in one
-// received block go to the box together, so a flood costs the window one repaint per block
-// instead of one per line; the transcript ends the same either way.
-static void show_entries(client_state *cs, std::string *waiting, FLASHWINFO *flash) {
-    if (waiting->empty()) {
+// Shows the waiting text with one append, and flashes once when it holds entries.  Entries that
+// arrive together in one received block go to the box together, so a flood costs the window one
+// repaint per block instead of one per line; the transcript ends the same either way.
+static void show_entries(client_state *cs, receive_view *view) {
+    if (view->waiting.empty()) {
         return;
     }
     if (!receive_stop_requested()) {
-        append_to_transcript(cs, *waiting);
+        append_to_transcript(cs, view->waiting);
     }
-    waiting->clear();
+    view->waiting.clear();
+    if (view->waiting_entries && !receive_stop_requested()) {
+        FlashWindowEx(&view->flash);
+    }
+    view->waiting_entries = false;
+}
+
+// The new list replaces the old; the transcript says who came and went since the last one.
+static void take_member_list(client_state *cs, const std::string &text, receive_view *view) {
+    std::string members = unescape_frame_text(text);
+    if (view->members_known) {
+        view->waiting += compose_member_changes(view->members, members);
+    }
+    view->members = members;
+    view->members_known = true;
+    // Earlier lines first, so the views change in the order the server spoke.
+    show_entries(cs, view);
     if (!receive_stop_requested()) {
-        FlashWindowEx(flash);
+        set_member_list(cs, members);
     }
 }
 
-// Acts on one finished payload; relays wait in *waiting for show_entries.
+// Acts on one finished payload; relays wait in view for show_entries.
 static receive_next handle_payload(client_state *cs, const std::string &payload,
-                                   std::string *waiting, FLASHWINFO *flash) {
+                                   receive_view *view) {
     switch (classify_payload(payload)) {
     case PAYLOAD_VERSION_REFUSAL:
-        show_entries(cs, waiting, flash);
+        show_entries(cs, view);
         // No more attempts: the program ends once the user has read why.
         note_version_refused();
         // The box holds this thread until the user answers; the destroy request then ends the
@@ -65,11 +93,7 @@ static receive_next handle_payload(client_state *cs, const std::string &payload,
         }
         return RECEIVE_END;
     case PAYLOAD_MEMBER_LIST:
-        // Earlier lines first, so the views change in the order the server spoke.
-        show_entries(cs, waiting, flash);
-        if (!receive_stop_requested()) {
-            set_member_list(cs, payload.substr(1));
-        }
+        take_member_list(cs, payload.substr(1), view);
         break;
     case PAYLOAD_RELAY:
         // The server is ending: no need to wait for it to close, the connection is over.
@@ -78,11 +102,11 @@ static receive_next handle_payload(client_state *cs, const std::string &payload,
             fflush(stdout);
             return RECEIVE_LOST;
         }
-        take_relay(cs, payload.substr(1), waiting);
+        take_relay(cs, payload.substr(1), view);
         // The box turns text into characters one append at a time: a cut character's lone first
         // byte would swallow the line break that starts the next entry, so it goes alone.
         if (ends_in_cut_character(cs->pending_entry)) {
-            show_entries(cs, waiting, flash);
+            show_entries(cs, view);
         }
         break;
     case PAYLOAD_IGNORED:
@@ -113,15 +137,16 @@ DWORD WINAPI receive_loop(LPVOID param) {
         append_to_transcript(cs, TRANSCRIPT_CONNECTED);
     }
 
-    FLASHWINFO flash;
-    flash.cbSize = sizeof flash;
-    flash.hwnd = cs->main_window;
-    flash.dwFlags = FLASH_FLAGS;
-    flash.uCount = FLASH_COUNT;
-    flash.dwTimeout = 0;
+    receive_view view;
+    view.waiting_entries = false;
+    view.members_known = false;
+    view.flash.cbSize = sizeof view.flash;
+    view.flash.hwnd = cs->main_window;
+    view.flash.dwFlags = FLASH_FLAGS;
+    view.flash.uCount = FLASH_COUNT;
+    view.flash.dwTimeout = 0;
 
     frame_assembler frame;
-    std::string waiting;
     char block[RECEIVE_BLOCK];
     for (;;) {
         int got = recv(chat_socket, block, sizeof block, 0);
@@ -137,16 +162,16 @@ DWORD WINAPI receive_loop(LPVOID param) {
             if (receive_stop_requested()) {
                 return 0;
             }
-            receive_next next = handle_payload(cs, frame.payload, &waiting, &flash);
+            receive_next next = handle_payload(cs, frame.payload, &view);
             frame_reset(&frame);
             if (next == RECEIVE_LOST) {
-                show_entries(cs, &waiting, &flash);
+                show_entries(cs, &view);
                 report_lost_connection(cs);
             }
             if (next != RECEIVE_GO_ON) {
                 return 0;
             }
         }
-        show_entries(cs, &waiting, &flash);
+        show_entries(cs, &view);
     }
 }

@@ -29,6 +29,8 @@ void append_to_transcript(client_state *cs, const std::string &text) {
     SendMessageA(cs->transcript_box, EM_REPLACESEL, FALSE, (LPARAM)text.c_str());
     LRESULT lines = SendMessageA(cs->transcript_box, EM_GETLINECOUNT, 0, 0);
     SendMessageA(cs->transcript_box, EM_LINESCROLL, 0, lines);
+    // The new lines from their start, however far right a long line took the view.
+    SendMessageA(cs->transcript_box, WM_HSCROLL, SB_LEFT, 0);
 }
 
 void set_member_list(client_state *cs, const std::string &text) {

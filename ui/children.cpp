@@ -23,6 +23,11 @@ static int window_dpi = BASE_DPI;
 
 static const DWORD EDIT_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
                                 ES_AUTOHSCROLL | ES_WANTRETURN;
+// Long lines of the transcript stay whole, one drag of the scroll bar away: wrapping would make
+// the edit control re-wrap the whole conversation on every resize, seconds for a day's chat.
+static const DWORD TRANSCRIPT_STYLE = EDIT_STYLE | WS_HSCROLL;
+// The input box holds 511 bytes at most, so it wraps at its width for nothing.
+static const DWORD INPUT_STYLE = EDIT_STYLE & ~ES_AUTOHSCROLL;
 
 static HWND create_child(HWND parent, const char *cls, const char *text, DWORD style, int id) {
     return CreateWindowExA(0, cls, text, style, 0, 0, 0, 0, parent, (HMENU)(INT_PTR)id, g_instance,
@@ -36,7 +41,8 @@ static HFONT create_font(void) {
 }
 
 static void create_controls(HWND parent) {
-    g_client.transcript_box = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_TRANSCRIPT_BOX);
+    g_client.transcript_box =
+        create_child(parent, "EDIT", NULL, TRANSCRIPT_STYLE, ID_TRANSCRIPT_BOX);
     SendMessageA(g_client.transcript_box, EM_SETREADONLY, 1, 0);
     // The transcript grows by appends, which the default limit of about 30,000 characters would
     // silently refuse after an hour of chat.
@@ -45,7 +51,7 @@ static void create_controls(HWND parent) {
     g_client.member_list = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_MEMBER_LIST);
     SendMessageA(g_client.member_list, EM_SETREADONLY, 1, 0);
 
-    g_client.input_box = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_INPUT_BOX);
+    g_client.input_box = create_child(parent, "EDIT", NULL, INPUT_STYLE, ID_INPUT_BOX);
     SendMessageA(g_client.input_box, EM_LIMITTEXT, INPUT_LIMIT, 0);
 
     g_client.send_button =

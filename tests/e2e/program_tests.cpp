@@ -19,6 +19,13 @@ static const std::string HELLO_TEXT = "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"
 static const std::string LINE_ONE = "\x88\xEA\x8D\x73\x96\xDA";                   // 一行目
 static const std::string LINE_TWO = "\x93\xF1\x8D\x73\x96\xDA";                   // 二行目
 static const std::string NEXT_NAME = "\x8E\x9F\x98\x59";                          // 次郎
+// 明日のゲームはチームで参加します。, and as it goes out, each ム (83 80) escaped
+static const std::string GAME_TEXT =
+    "\x96\xBE\x93\xFA\x82\xCC\x83\x51\x81\x5B\x83\x80\x82\xCD\x83\x60\x81\x5B\x83\x80\x82\xC5"
+    "\x8E\x51\x89\xC1\x82\xB5\x82\xDC\x82\xB7\x81\x42";
+static const std::string GAME_SENT =
+    "\x96\xBE\x93\xFA\x82\xCC\x83\x51\x81\x5B&#x30E0\x82\xCD\x83\x60\x81\x5B&#x30E0\x82\xC5"
+    "\x8E\x51\x89\xC1\x82\xB5\x82\xDC\x82\xB7\x81\x42";
 static const std::string BUTTON_TEXT =
     "\x83\x7B\x83\x5E\x83\x93\x82\xC5\x91\x97\x82\xE8\x82\xDC\x82\xB7"; // ボタンで送ります
 
@@ -123,18 +130,20 @@ TEST_F(StartUp, AnnouncesItselfAndShowsTheWindowWithItsControls) {
     EXPECT_EQ(outer.right - outer.left, 550);
     EXPECT_EQ(outer.bottom - outer.top, 600);
 
-    const LONG edit_style = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                            ES_AUTOHSCROLL | ES_WANTRETURN;
+    const LONG edit_style =
+        WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+    // The transcript scrolls sideways to long lines, the input box wraps them.
     const struct {
         int id;
         const char *window_class;
         std::string text;
         bool read_only;
+        LONG sideways;
     } children[] = {
-        {TRANSCRIPT_ID, "EDIT", CONNECTED, true},
-        {MEMBERS_ID, "EDIT", "", true},
-        {INPUT_ID, "EDIT", "", false},
-        {SEND_ID, "BUTTON", SEND_LABEL, false},
+        {TRANSCRIPT_ID, "EDIT", CONNECTED, true, WS_HSCROLL | ES_AUTOHSCROLL},
+        {MEMBERS_ID, "EDIT", "", true, ES_AUTOHSCROLL},
+        {INPUT_ID, "EDIT", "", false, 0},
+        {SEND_ID, "BUTTON", SEND_LABEL, false, 0},
     };
     for (const auto &c : children) {
         SCOPED_TRACE(c.id);
@@ -149,7 +158,8 @@ TEST_F(StartUp, AnnouncesItselfAndShowsTheWindowWithItsControls) {
         EXPECT_EQ(GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, 0);
         if (c.window_class[0] == 'E') {
             EXPECT_EQ(style & edit_style, edit_style) << std::hex << style;
-            EXPECT_EQ(style & (WS_BORDER | WS_HSCROLL), 0) << std::hex << style;
+            EXPECT_EQ(style & (WS_BORDER | WS_HSCROLL | ES_AUTOHSCROLL), c.sideways)
+                << std::hex << style;
             EXPECT_EQ((style & ES_READONLY) != 0, c.read_only) << std::hex << style;
         } else {
             EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON) << std::hex << style;
@@ -377,10 +387,19 @@ static void expect_transcript(const std::string &expected, const std::string &ea
 TEST_F(Chat, RelayedLinesBecomeTimeStampedEntries) {
     ASSERT_NO_FATAL_FAILURE(start_chat());
     std::string earliest = time_stamp_now();
+    // ム's second byte is the frame terminator: the line goes out as one frame with ム escaped,
+    // and the same frame relayed back shows it whole.
+    HWND input = control(INPUT_ID);
+    ASSERT_TRUE(focus_remote_window(&program, input));
+    remote_send_text(input, WM_SETTEXT, 0, GAME_TEXT);
+    ASSERT_TRUE(key_press(VK_RETURN, false));
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, GAME_SENT + "\r\n"));
     // The second text keeps its own ";": only the first one ends the name.
     ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";" + HELLO_TEXT + "\r\n") +
-                                          frame("d" + NAME + ";a;b\r\n")));
-    expect_transcript(CONNECTED + entry(OTHER, HELLO_TEXT + "\r\n") + entry(NAME, "a;b\r\n"),
+                                          frame("d" + NAME + ";a;b\r\n") +
+                                          frame("d" + NAME + ";" + GAME_SENT + "\r\n")));
+    expect_transcript(CONNECTED + entry(OTHER, HELLO_TEXT + "\r\n") + entry(NAME, "a;b\r\n") +
+                          entry(NAME, GAME_TEXT + "\r\n"),
                       earliest);
 }
 

@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "client/protocol.h"
 #include "tests/e2e/program_fixture.h"
 #include "tests/wine/expected_texts.h"
@@ -419,8 +421,15 @@ TEST_F(ServerFaults, MebibyteMemberFrameShowsItsFirst64KiBAndTheWindowAnswers) {
         << "got " << tail_of(got);
     ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), "next\r\n", WAIT_MS, &got))
         << tail_of(got);
-    size_t at = 0;
-    EXPECT_EQ(next_item(got, &at).kind, ITEM_CONNECTED);
+    // Everyone of the list as kept left, and "after" came.
+    std::string changes;
+    for (size_t at = 0, end; at < shown.size(); at = end + 2) {
+        end = std::min(shown.find("\r\n", at), shown.size());
+        changes += "MESSAGE:" + shown.substr(at, end - at) + LEFT;
+    }
+    changes += "MESSAGE:after" + JOINED;
+    ASSERT_TRUE(starts_at(got, 0, CONNECTED + changes)) << where(got, 0);
+    size_t at = CONNECTED.size() + changes.size();
     transcript_item entry = next_item(got, &at);
     EXPECT_EQ(entry.kind, ITEM_ENTRY) << where(got, at);
     EXPECT_EQ(entry.text, "next\r\n");

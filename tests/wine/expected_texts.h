@@ -18,6 +18,12 @@ static const std::string CONNECTED = "MESSAGE:\x90\xDA\x91\xB1\x82\xB3\x82\xEA\x
 static const std::string LOST = "MESSAGE:\x90\xDA\x91\xB1\x82\xAA\x90\xD8\x82\xEA\x82\xDC\x82\xB5"
                                 "\x82\xBD\x81\x42\r\n"; // MESSAGE:接続が切れました。
 
+// MESSAGE:<name> が参加しました。 and MESSAGE:<name> が退出しました。
+static const std::string JOINED =
+    " \x82\xAA\x8E\x51\x89\xC1\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\r\n";
+static const std::string LEFT =
+    " \x82\xAA\x91\xDE\x8F\x6F\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42\r\n";
+
 // MESSAGE:<server> に接続できません。接続できるまで自動で試します。
 static inline std::string outage_line(const std::string &server) {
     return "MESSAGE:" + server +

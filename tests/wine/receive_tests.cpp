@@ -77,13 +77,19 @@ TEST_F(ReceiveTest, RelayedLinesBecomeStampedEntriesInOrder) {
     pump_messages(30);
     // 太郎 / あ, without a line break at the end
     ASSERT_TRUE(test_peer_send(&peer, frame("dnosemicolon") + frame("d\x91\xbe\x98\x59;\x82\xa0")));
-    ASSERT_TRUE(wait_for_entries(6)) << "got " << window_text(g_client.transcript_box);
+    // No line of a text passes for the client's own: ◆ becomes ◇, MESSAGE: takes a wide colon,
+    // after any spaces; escapes of ム and 準 show the characters, in the name too.
+    ASSERT_TRUE(test_peer_send(&peer, frame("d&#x30E0;\x81\x9f Taro\r\n \t\x81\x40MESSAGE:x\r\n"
+                                            "&#x6e96 \x81\x9f MESSAGE:")));
+    ASSERT_TRUE(wait_for_entries(7)) << "got " << window_text(g_client.transcript_box);
     GetLocalTime(&after);
 
     std::string shown = window_text(g_client.transcript_box);
     std::string expected = CONNECTED + entry("Taro", "hello\r\n") + entry("", "no name\r\n") +
                            entry("A", "b;c\r\n") + entry("Jiro", "nul dropped\r\n") +
-                           entry("nosemicolon", "") + entry("\x91\xbe\x98\x59", "\x82\xa0");
+                           entry("nosemicolon", "") + entry("\x91\xbe\x98\x59", "\x82\xa0") +
+                           entry("\x83\x80", "\x81\x9e Taro\r\n \t\x81\x40MESSAGE\x81\x46x\r\n"
+                                             "\x8f\x80 \x81\x9f MESSAGE:");
     std::string got = without_stamps(shown, before, after);
     EXPECT_EQ(got, expected) << "expected " << hex_bytes(expected) << "\ngot      "
                              << hex_bytes(got);
@@ -102,20 +108,32 @@ TEST_F(ReceiveTest, RelayedLinesBecomeStampedEntriesInOrder) {
 
 TEST_F(ReceiveTest, MemberFramesReplaceTheMemberList) {
     start("127.0.0.22");
+    SYSTEMTIME before, after;
+    GetLocalTime(&before);
+    // Who came and went, against the connection's previous list; its first list says nothing.
     struct {
         std::string payload;
         std::string shown;
+        std::string lines; // MESSAGE: + name + が参加しました。 / が退出しました。
     } cases[] = {
-        {"eAlice\r\nBob\r\n", "Alice\r\nBob\r\n"},
-        {"ever_err", "ver_err"}, // a member called ver_err, not a refusal
-        {"e", ""},
+        {"eAlice\r\nBob\r\n", "Alice\r\nBob\r\n", ""},
+        {"ever_err", "ver_err", // a member called ver_err, not a refusal
+         "MESSAGE:Alice" + LEFT + "MESSAGE:Bob" + LEFT + "MESSAGE:ver_err" + JOINED},
+        {"e", "", "MESSAGE:ver_err" + LEFT},
+        {"eA\r\nA\r\nB", "A\r\nA\r\nB",
+         "MESSAGE:A" + JOINED + "MESSAGE:A" + JOINED + "MESSAGE:B" + JOINED},
+        {"eB\r\n\r\nA\r\n&#x30e0\r\n", "B\r\n\r\nA\r\n\x83\x80\r\n",
+         "MESSAGE:A" + LEFT + "MESSAGE:\x83\x80" + JOINED},
     };
-    int entries = 0;
+    std::string shown = CONNECTED;
     for (const auto &c : cases) {
         SCOPED_TRACE(hex_bytes(c.payload));
         // The relay behind it shows once the member frame has been handled.
         ASSERT_TRUE(test_peer_send(&peer, frame(c.payload) + frame("dS;sentinel\r\n")));
-        ASSERT_TRUE(wait_for_entries(++entries));
+        shown += c.lines + entry("S", "sentinel\r\n");
+        ASSERT_TRUE(wait_for_entries(count_entries(shown)));
+        GetLocalTime(&after);
+        EXPECT_EQ(without_stamps(window_text(g_client.transcript_box), before, after), shown);
         EXPECT_EQ(window_text(g_client.member_list), c.shown);
         EXPECT_EQ(wait_for_message_box("ERROR", 0), (HWND)NULL);
     }
