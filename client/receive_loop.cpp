@@ -9,7 +9,9 @@
 #include "client/members.h"
 #include "client/protocol.h"
 
-enum { RECEIVE_BLOCK = 4096 };
+// As much as a burst brings, in one read: every append costs the box a fixed amount besides its
+// length (its scroll bars are set again), so a flood is best shown in few appends.
+enum { RECEIVE_BLOCK = 16384 };
 
 // FLASHW_TRAY | FLASHW_TIMERNOFG: the taskbar button only, until the window comes forward.
 enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
