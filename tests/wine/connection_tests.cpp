@@ -96,6 +96,7 @@ TEST_F(ConnectionTest, ReconnectFollowsTheEditedServerLine) {
 }
 
 TEST_F(ConnectionTest, FailedConnectsReturnTheirCodesAndLeaveSocketsStarted) {
+    const std::string too_long = "server=" + std::string(1000, 'a') + ";\r\n";
     const char *no_host = "\x83\x47\x83\x89\x81\x5b\x82\xc5\x82\xb7\n"; // エラーです
     struct {
         const char *memo;
@@ -105,6 +106,10 @@ TEST_F(ConnectionTest, FailedConnectsReturnTheirCodesAndLeaveSocketsStarted) {
         {"server=nohost.invalid;\r\n", -3, no_host},
         {"name=Taro;\r\n", -3, no_host},                   // no server line: the host "NONE"
         {"server=127.0.0.99;\r\n", -4, "connect Error\n"}, // nobody listens there
+        // A space, a lone Shift-JIS first byte, a name too long for any resolver.
+        {"server=a b;\r\n", -3, no_host},
+        {"server=\x83;\r\n", -3, no_host},
+        {too_long.c_str(), -3, no_host},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.memo);
