@@ -32,8 +32,8 @@ static void wait_next(connection_plan *p) {
     p->state = LINK_WAITING;
 }
 
-void plan_start(connection_plan *p, unsigned seed) {
-    p->random = seed != 0 ? seed : 0x9E3779B9u;
+void plan_start(connection_plan *p, unsigned salt) {
+    p->random = salt != 0 ? salt : 0x9E3779B9u;
     p->wait_ms = 0;
     begin_outage(p);
     p->state = LINK_CONNECTING;

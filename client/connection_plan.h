@@ -20,8 +20,8 @@ struct connection_plan {
     long long wait_ms; // in LINK_WAITING: how long until the next attempt
 };
 
-// The first attempt, now.  seed varies between clients, so their retries spread out.
-void plan_start(connection_plan *p, unsigned seed);
+// The first attempt, now.  salt differs between clients, so that their retries spread out.
+void plan_start(connection_plan *p, unsigned salt);
 
 // The attempt failed: wait before the next.  True when this is the first failure of an outage,
 // which the transcript tells once.
