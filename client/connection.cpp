@@ -63,16 +63,25 @@ void break_connection(void) {
     ReleaseSRWLockExclusive(&socket_lock);
 }
 
-// Every address of the server, IPv6 and IPv4, in the order the resolver prefers.  An empty server
-// means this computer, as the old lookup took it; getaddrinfo refuses an empty name.
+// An empty server means this computer, as the old lookup took it; getaddrinfo refuses an empty
+// name.
+const char *host_to_look_up(const char *server, char own_name[HOST_NAME_CAPACITY]) {
+    if (server[0] != '\0') {
+        return server;
+    }
+    if (gethostname(own_name, HOST_NAME_CAPACITY) != 0) {
+        own_name[0] = '\0';
+    }
+    own_name[HOST_NAME_CAPACITY - 1] = '\0';
+    return own_name;
+}
+
+// Every address of the server, IPv6 and IPv4, in the order the resolver prefers.
 static addrinfo *resolve_server(const char *server, unsigned short port) {
-    char own_name[256];
+    char own_name[HOST_NAME_CAPACITY];
+    server = host_to_look_up(server, own_name);
     if (server[0] == '\0') {
-        if (gethostname(own_name, sizeof own_name) != 0) {
-            return NULL;
-        }
-        own_name[sizeof own_name - 1] = '\0';
-        server = own_name;
+        return NULL;
     }
     char service[8];
     snprintf(service, sizeof service, "%u", port);

@@ -16,6 +16,10 @@ enum { WM_CONNECTION_STATE = WM_APP + 2 };
 int connect_to_server(void);
 enum { CONNECT_TIMEOUT_MS = 5000 };
 
+// The name an attempt resolves: server, or this computer's name when server is empty.
+enum { HOST_NAME_CAPACITY = 256 };
+const char *host_to_look_up(const char *server, char own_name[HOST_NAME_CAPACITY]);
+
 // Stops the receive thread, says goodbye, closes the socket and returns once the thread has
 // ended.  Harmless when there is no connection.  Always 0.
 int disconnect_from_server(void);

@@ -2,8 +2,6 @@
 // back by itself.  What to do next is the plan's to decide; this carries it out.
 #include "client/connection_thread.h"
 
-#include <winsock2.h>
-
 #include "client/connection.h"
 #include "client/connection_plan.h"
 #include "client/entry.h"
@@ -65,15 +63,11 @@ static void show_state(link_state state) {
     PostMessageA(g_client.main_window, WM_CONNECTION_STATE, (WPARAM)state, 0);
 }
 
-// Once an outage: which server cannot be reached.  An empty server is this computer.
+// Once an outage: which server cannot be reached.
 static void report_outage(void) {
-    char own_name[256] = "";
-    const char *server = g_client.server;
-    if (server[0] == '\0' && gethostname(own_name, sizeof own_name) == 0) {
-        own_name[sizeof own_name - 1] = '\0';
-        server = own_name;
-    }
-    append_to_transcript(&g_client, compose_outage_line(server));
+    char own_name[HOST_NAME_CAPACITY];
+    append_to_transcript(&g_client,
+                         compose_outage_line(host_to_look_up(g_client.server, own_name)));
 }
 
 static void attempt(connection_plan *plan) {
