@@ -5,6 +5,8 @@
 #include <string.h>
 #include <time.h>
 
+#include "client/protocol.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -74,8 +76,11 @@ void log_output_write(const std::string &lines) {
     while (start < lines.size()) {
         size_t end = lines.find('\n', start);
         end = end == std::string::npos ? lines.size() : end + 1;
+        // A name holds the characters whose second byte is 0x80 as escapes; the operator reads
+        // the characters.
+        std::string line = unescape_frame_text(lines.substr(start, end - start));
         out += stamp;
-        out += log_output_readable(lines.data() + start, end - start);
+        out += log_output_readable(line.data(), line.size());
         start = end;
     }
     fwrite(out.data(), 1, out.size(), stderr);

@@ -338,7 +338,7 @@ TEST(server_loopback, ipv6_dual_stack_and_allow) {
 
 TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     const std::string shacho = "\x8e\xd0\x92\xb7"; // 社長 in Shift-JIS
-    const std::string n31(31, 'n');
+    const std::string n23(23, 'n'), mu = "&#x30E0";
     struct {
         std::string sent, listed;
     } rows[] = {
@@ -348,8 +348,8 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
         {"", "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1"}, // 名無しさん
         {shacho, shacho},
         {shacho, shacho + "(2)"},
-        {n31, n31},
-        {n31, std::string(28, 'n') + "(2)"},
+        {n23 + mu + mu, n23 + mu}, // ム escaped: never cut inside
+        {n23 + mu + mu, n23 + "(2)"},
     };
     const char *address = "127.0.0.22";
     server_process sp;
@@ -375,6 +375,8 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     std::string logged = server_under_wine() ? shacho : "\xe7\xa4\xbe\xe9\x95\xb7";
     EXPECT_TRUE(has(log, "(" + logged + ") joined as " + logged + "(2)")) << log;
     EXPECT_TRUE(has(log, server_under_wine() ? "(a_b\xfd) joined" : "(a_b?) joined")) << log;
+    std::string logged_mu = server_under_wine() ? "\x83\x80" : "\xe3\x83\xa0";
+    EXPECT_TRUE(has(log, "(" + n23 + logged_mu + ") joined as " + n23 + "(2)")) << log;
     for (size_t at = 0, end; at < log.size(); at = end + 1) {
         end = log.find('\n', at) == std::string::npos ? log.size() : log.find('\n', at);
         std::string shape = log.substr(at, 20); // each digit as 9
