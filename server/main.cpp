@@ -105,7 +105,8 @@ static int parse_options(int argc, char **argv, server_options *options) {
             options->address = value;
         } else if (!allow_add(&settings->allow, value)) {
             fprintf(stderr,
-                    "vantrel-server: --allow takes ADDRESS/PREFIX (at most %d of them), not %s\n",
+                    "vantrel-server: --allow takes ADDRESS or ADDRESS/PREFIX, the prefix in "
+                    "digits up to 32 for IPv4 or 128 for IPv6 (at most %d of them), not %s\n",
                     ALLOW_LIMIT, value);
             return -1;
         }
