@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "server/log_output.h"
+#include "server/log_queue.h"
 #include "server/room.h"
 #include "server/stop_request.h"
 
@@ -16,6 +17,8 @@ static const int POLL_TIMEOUT_MS = 250;
 static const int SHUTDOWN_FLUSH_MS = 2000;
 // Bytes taken from one connection per turn, so a flood from one member cannot starve the rest.
 static const size_t READ_BUDGET = 256 * 1024;
+// How long the end waits for the log's last lines to be written; a log nobody reads gets no more.
+static const int LOG_END_WAIT_MS = 500;
 // Connections accepted per turn, for the same reason.
 static const int ACCEPT_BUDGET = 64;
 // After running out of descriptors, the listener is left alone until a connection closes, or for
@@ -266,6 +269,7 @@ static void finish(void) {
         }
     }
     log_output_write("ended\n");
+    log_queue_flush(LOG_END_WAIT_MS);
 }
 
 int event_loop_run(net_socket listener, const event_loop_settings *settings) {

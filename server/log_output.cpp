@@ -1,4 +1,4 @@
-// Time stamps and the Shift-JIS to UTF-8 conversion of the operator's log.
+// Time stamps and the Shift-JIS to UTF-8 conversion of the operator's log, handed to its queue.
 #include "server/log_output.h"
 
 #include <stdio.h>
@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include "client/protocol.h"
+#include "server/log_queue.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,7 +15,7 @@
 #include <iconv.h>
 #endif
 
-static void local_time_stamp(char *text, size_t capacity) {
+void log_output_stamp(char *text, size_t capacity) {
 #ifdef _WIN32
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -70,7 +71,7 @@ static std::string log_output_readable(const char *bytes, size_t count) {
 
 void log_output_write(const std::string &lines) {
     char stamp[32];
-    local_time_stamp(stamp, sizeof stamp);
+    log_output_stamp(stamp, sizeof stamp);
     std::string out;
     size_t start = 0;
     while (start < lines.size()) {
@@ -83,6 +84,5 @@ void log_output_write(const std::string &lines) {
         out += log_output_readable(line.data(), line.size());
         start = end;
     }
-    fwrite(out.data(), 1, out.size(), stderr);
-    fflush(stderr);
+    log_queue_add(out);
 }

@@ -390,6 +390,48 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     }
 }
 
+// Reads every member's frames until each has seen want, failing on anything but member lists;
+// returns how many were still connected.
+static int all_see(peer *members, int count, const std::string &want) {
+    int connected = 0;
+    for (int i = 0; i < count; i++) {
+        std::string got;
+        int status;
+        while ((status = peer_read_frame(&members[i], &got, WAIT_MS)) == PEER_FRAME &&
+               got != want) {
+            EXPECT_EQ('e', got[0]) << "member " << i << " got " << printable(got.substr(0, 60));
+        }
+        connected += status == PEER_FRAME;
+    }
+    return connected;
+}
+
+// A log nobody reads: standard error is a full pipe.  The room goes on, and a stop still ends it.
+TEST(server_loopback, a_log_nobody_reads_stops_neither_the_chat_nor_the_end) {
+    const char *options[] = {"--listen", "127.0.0.26", "--allow", "127.0.0.1", NULL};
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options, 0, true));
+    for (int i = 0; i < 150; i++) { // a refusal line each, more than the pipe holds
+        peer refused;
+        std::string from = "127.0.12." + std::to_string(i + 1);
+        ASSERT_TRUE(peer_connect(&refused, &sp, "127.0.0.26", 0, from.c_str())) << from;
+        EXPECT_TRUE(peer_wait_closed(&refused, WAIT_MS)) << from;
+        peer_close(&refused);
+    }
+    peer a, b;
+    ASSERT_TRUE(joined(&a, &sp, "127.0.0.26", "A", 0) && joined(&b, &sp, "127.0.0.26", "B", 0));
+    EXPECT_EQ(1, all_see(&a, 1, "eA\r\nB\r\n"));
+    ASSERT_TRUE(peer_send_frame(&a, "still talking\r\n"));
+    EXPECT_EQ(1, all_see(&b, 1, "dA;still talking\r\n"));
+    long long asked = now_ms();
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    printf("log on a full pipe: the server ended %lld ms after SIGTERM\n", now_ms() - asked);
+    EXPECT_LE(now_ms() - asked, 1500);
+    peer_close(&a);
+    peer_close(&b);
+    close(sp.log_fd);
+}
+
 // Runs a shell command (ip, nsenter); true when it succeeded.
 static bool run(const std::string &command) {
     int status = system(command.c_str());
