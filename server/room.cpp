@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "client/protocol.h"
+#include "server/canonical_name.h"
 
 static const char HELLO_PREFIX[] = CLIENT_IDENTIFIER ";";
 static const size_t HELLO_PREFIX_LENGTH = sizeof HELLO_PREFIX - 1;
@@ -19,6 +20,7 @@ static void clear_slot(room_slot *s) {
     s->opened_ms = 0;
     s->serial = 0;
     s->name.clear();
+    s->canonical.clear();
     std::string().swap(s->input);
     std::string().swap(s->output);
     s->output_sent = 0;
@@ -131,6 +133,7 @@ static void take_hello(room *r, int slot, const char *payload, size_t count) {
     std::string given = room_unique_name(r, s->name);
     log_line(r, s, given == s->name ? "joined" : "joined as " + given);
     s->name = given;
+    s->canonical = canonical_name(given.data(), given.size());
     s->state = SLOT_MEMBER;
     r->order[r->member_count++] = slot;
     broadcast_members(r);

@@ -44,8 +44,9 @@ struct room_slot {
     long long opened_ms;       // the hello deadline counts from here
     unsigned long long serial; // opening order: the oldest greeting connection goes first
     std::string name;
-    std::string input;  // received bytes after the last complete frame
-    std::string output; // bytes for the socket; the first output_sent of them are gone
+    std::string canonical; // the name in the form the "(n)" rule compares
+    std::string input;     // received bytes after the last complete frame
+    std::string output;    // bytes for the socket; the first output_sent of them are gone
     size_t output_sent;
     // The member frame in output that no byte of has been sent yet, if any (else npos): a newer
     // one replaces it rather than queue behind it.
@@ -105,7 +106,8 @@ void room_release(room *r, int slot);
 std::string room_cut_name(const char *bytes, size_t count);
 // The name as sent in the hello, cut, with ";" and control bytes as "_", and never empty.
 std::string room_safe_name(const char *bytes, size_t count);
-// A safe name, or when a member already has it, the name with the smallest free "(n)".
+// A safe name, or when a member already has one that looks the same (canonical_name), the name
+// with the smallest free "(n)".
 std::string room_unique_name(const room *r, const std::string &name);
 std::string room_member_frame(const room *r);
 std::string room_relay_frame(const std::string &name, const char *text, size_t count);

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "client/protocol.h"
+#include "server/canonical_name.h"
 
 // 名無しさん in Shift-JIS, the client's own stand-in for a name left empty.  Written as bytes
 // because the fuzz targets compile this file without converting literals to Shift-JIS.
@@ -36,9 +37,11 @@ std::string room_safe_name(const char *bytes, size_t count) {
     return name;
 }
 
+// Names that look the same count as the same: ｏｂｓｅｒｖｅｒ and "observer " are observer.
 static bool name_taken(const room *r, const std::string &name) {
+    std::string form = canonical_name(name.data(), name.size());
     for (int i = 0; i < r->member_count; i++) {
-        if (r->slots[r->order[i]].name == name) {
+        if (r->slots[r->order[i]].canonical == form) {
             return true;
         }
     }
@@ -49,7 +52,8 @@ std::string room_unique_name(const room *r, const std::string &name) {
     if (!name_taken(r, name)) {
         return name;
     }
-    // Each n gives a different ending, and there are fewer members than slots, so this ends.
+    // Each n gives a different ending, so different forms, and there are fewer members than
+    // slots, so this ends.
     for (int n = 2;; n++) {
         char suffix[16];
         snprintf(suffix, sizeof suffix, "(%d)", n);

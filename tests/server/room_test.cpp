@@ -300,6 +300,9 @@ TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
     join(r, boss);
     join(r, fifteen + "x");
     join(r, "x" + fifteen);
+    join(r, "observer");
+    join(r, "\xfb\xfc\x8b\xb4"); // 髙橋 in IBM's rows
+    join(r, "\xfa\x9c");         // 塚 in IBM's rows; NEC's ED 80 is sent escaped
     feed(r, second, "end\n" + T);
     room_release(r, second);
     // The base is cut to make room for the number, never inside a character.
@@ -310,6 +313,13 @@ TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
         {fifteen + "x", fifteen.substr(0, 28) + "(2)"},
         {"x" + fifteen, "x" + fifteen.substr(0, 26) + "(2)"},
         {"x", "x"},
+        // Names that look the same: one character in NEC's rows, letters in another case or
+        // full width, spaces at an end, an escape.
+        {"\xee\xe0\x8b\xb4", "\xee\xe0\x8b\xb4(2)"},
+        {"OBSERVER\x81\x40", "OBSERVER\x81\x40(2)"},
+        {"\x82\x8f\x82\x82\x82\x93\x82\x85\x82\x92\x82\x96\x82\x85\x82\x92",
+         "\x82\x8f\x82\x82\x82\x93\x82\x85\x82\x92\x82\x96\x82\x85\x82\x92(2)"},
+        {"&#xFA10", "&#xFA10(2)"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(printable(c.want), printable(room_unique_name(r, c.name)));
