@@ -61,15 +61,6 @@ static bool in_use(int slot) {
 
 static void close_finished(void);
 
-// A connection the room is never told about: from outside --allow.
-static void refuse(net_socket s, const net_peer *from, const char *why) {
-    g_room.log += from->text;
-    g_room.log += " refused: ";
-    g_room.log += why;
-    g_room.log += '\n';
-    net_close(s);
-}
-
 static void pause_accepting(void) {
     g_accept_paused = true;
     g_accept_paused_at = now_ms();
@@ -93,7 +84,8 @@ static void accept_waiting(net_socket listener) {
             return;
         }
         if (!allow_permits(&g_settings->allow, &from.address)) {
-            refuse(s, &from, "address not allowed");
+            room_refuse(&g_room, from.text.c_str(), from.host.c_str(), now_ms());
+            net_close(s);
             continue;
         }
         const char *refused = net_keep_alive(s, g_settings->keepalive_seconds);
@@ -129,7 +121,7 @@ static void read_from(int slot) {
             room_hang_up(&g_room, slot);
             return;
         }
-        room_receive(&g_room, slot, g_buffer, (size_t)got);
+        room_receive(&g_room, slot, g_buffer, (size_t)got, now_ms());
         taken += (size_t)got;
     }
 }
@@ -237,6 +229,7 @@ static void serve_one_turn(net_socket listener) {
             write_to(slot);
         }
     }
+    room_after_writes(&g_room);
     close_finished();
     drain_log();
 }

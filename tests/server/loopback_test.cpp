@@ -240,7 +240,7 @@ TEST(server_loopback, crowds_that_never_say_hello_do_not_keep_a_member_out) {
         const char *logged;
     } rows[] = {
         {1, "refused: over 8 connections from one address"},
-        {300, "closed: room full, oldest connection without hello"},
+        {300, "closed: room full, made way for a newcomer"},
     };
     for (const auto &row : rows) {
         server_process sp;
@@ -404,6 +404,41 @@ static int all_see(peer *members, int count, const std::string &want) {
         connected += status == PEER_FRAME;
     }
     return connected;
+}
+
+// The hello and 32,000 empty frames in one write once dropped every member: they were all queued
+// before anything was written.  Empty frames are not relayed, and with --line-rate 0 nothing
+// holds the next line back.
+TEST(server_loopback, a_burst_in_one_write_drops_no_member) {
+    const char *options[] = {"--listen", "127.0.0.25", "--per-address", "64", "--line-rate",
+                             "0",        NULL};
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options));
+    static peer members[50];
+    std::string list = "e";
+    for (int i = 0; i < 50; i++) {
+        ASSERT_TRUE(joined(&members[i], &sp, "127.0.0.25", "m" + std::to_string(i), 0));
+        list += "m" + std::to_string(i) + "\r\n";
+    }
+    EXPECT_EQ(50, all_see(members, 50, list));
+    peer flooder;
+    const std::string name(31, 'f');
+    ASSERT_TRUE(peer_connect(&flooder, &sp, "127.0.0.25", 0));
+    ASSERT_TRUE(
+        peer_send(&flooder, "vantrel002;" + name + T + std::string(32000, '\x80') + "x" + T));
+    int stayed = all_see(members, 50, "d" + name + ";x");
+    long long asked = now_ms();
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    printf("one-write burst: %d of 50 members stayed; the server ended %lld ms after SIGTERM\n",
+           stayed, now_ms() - asked);
+    EXPECT_EQ(50, stayed);
+    EXPECT_LE(now_ms() - asked, 1500);
+    EXPECT_EQ(50, all_see(members, 50, "dserver_end\n"));
+    EXPECT_FALSE(has(server_log(&sp), "dropped")) << server_log(&sp);
+    for (peer &p : members) {
+        peer_close(&p);
+    }
+    peer_close(&flooder);
 }
 
 // A log nobody reads: standard error is a full pipe.  The room goes on, and a stop still ends it.
