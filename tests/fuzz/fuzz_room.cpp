@@ -3,13 +3,13 @@
 #include "server/room.h"
 
 #include "client/protocol.h"
-#include "server/canonical_name.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
+#include <string_view>
 
 static room g_room;
 // The input picks rooms of 1..16 places, so at most this many slots are used.
@@ -17,10 +17,10 @@ static const int SLOTS = 17;
 // Bytes taken from each slot's output since its last complete frame, as a client would hold them.
 static std::string g_partial[SLOTS];
 static int g_high; // one past the highest slot opened in this run
-// Terminators each open slot was fed, and the connection rate's tokens (in thousandths) of each
-// address as of g_token_ms, counted here apart from the room.
+// Terminators each open slot was fed; each address's connection tokens (thousandths) as of
+// g_token_ms, counted apart from the room; each slot's address, as an index into ADDRESSES.
 static long long g_fed[SLOTS], g_tokens[5], g_token_ms[5];
-static int g_address[SLOTS]; // each slot's address, as an index into ADDRESSES
+static int g_address[SLOTS];
 
 static const char *const ADDRESSES[] = {"10.0.0.1", "10.0.0.2", "127.0.0.1", "::1", "2001:db8::1"};
 static const char *const PEERS[] = {"10.0.0.1:1", "10.0.0.2:1", "127.0.0.1:1", "[::1]:1",
@@ -40,55 +40,45 @@ static bool holds_place(const room_slot *s) {
     return s->state != SLOT_FREE && s->state != SLOT_DEAD;
 }
 
-static bool is_safe_name(const char *name, size_t length) {
-    for (size_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)name[i];
+static bool is_safe_name(std::string_view name) {
+    for (unsigned char c : name) {
         if (c < 0x20 || c == 0x7f || c == ';') {
             return false;
         }
     }
-    return length > 0 && length <= NAME_LIMIT;
+    return !name.empty() && name.size() <= NAME_LIMIT;
 }
 
 // Every frame a connection can be sent: ver_err, the shutdown notice, a relay whose name is safe
 // and whose text is not empty, or a member list of safe names (check_names finds twins), each
 // followed by CR LF.  A stray 0x80 would cut a frame into pieces that are none of these.
-static void check_frame(const char *p, size_t size) {
-    if ((size == 7 && memcmp(p, "ver_err", 7) == 0) ||
-        (size == 12 && memcmp(p, "dserver_end\n", 12) == 0)) {
+static void check_frame(std::string_view payload) {
+    if (payload == "ver_err" || payload == "dserver_end\n") {
         return;
     }
-    const char *end;
-    for (const char *at = p + 1; size > 0 && p[0] == 'e' && at < p + size; at = end + 2) {
-        for (end = at; end + 1 < p + size && (end[0] != '\r' || end[1] != '\n'); end++) {
-        }
-        if (end + 1 >= p + size || !is_safe_name(at, (size_t)(end - at))) {
+    for (size_t at = 1, end; !payload.empty() && payload[0] == 'e' && at < payload.size();
+         at = end + 2) {
+        end = payload.find("\r\n", at);
+        if (end == payload.npos || !is_safe_name(payload.substr(at, end - at))) {
             abort();
         }
     }
-    const char *semicolon = (const char *)memchr(p, ';', size);
-    if (size == 0 ||
-        (p[0] != 'e' && (p[0] != 'd' || semicolon == NULL || semicolon + 1 == p + size ||
-                         !is_safe_name(p + 1, (size_t)(semicolon - p - 1))))) {
+    size_t semicolon = payload.find(';');
+    if (payload.empty() ||
+        (payload[0] != 'e' &&
+         (payload[0] != 'd' || semicolon == payload.npos || semicolon + 1 == payload.size() ||
+          !is_safe_name(payload.substr(1, semicolon - 1))))) {
         abort();
     }
 }
 
-// Members' names look different from each other: the canonical forms the room keeps for them are
-// the names' own and differ.  A member's form is computed here once, when it is first seen.
-static unsigned long long g_form_checked[SLOTS]; // the opening number of the member checked
-
+// Members' names look different from each other: the forms the room keeps for the "(n)" rule
+// differ.  (The room tests pin the forms themselves.)
 static void check_names(void) {
     for (int i = 0; i < g_room.member_count; i++) {
-        const room_slot *s = &g_room.slots[g_room.order[i]];
-        if (g_form_checked[g_room.order[i]] != s->serial) {
-            g_form_checked[g_room.order[i]] = s->serial;
-            if (s->canonical != canonical_name(s->name.data(), s->name.size())) {
-                abort();
-            }
-        }
         for (int j = 0; j < i; j++) {
-            if (s->canonical == g_room.slots[g_room.order[j]].canonical) {
+            if (g_room.slots[g_room.order[i]].canonical ==
+                g_room.slots[g_room.order[j]].canonical) {
                 abort();
             }
         }
@@ -103,10 +93,9 @@ static void send_some(int slot, size_t count) {
         const char *at = bytes, *stop = bytes + (count < unsent ? count : unsent), *end;
         while ((end = (const char *)memchr(at, FRAME_TERMINATOR, (size_t)(stop - at))) != NULL) {
             if (g_partial[slot].empty()) {
-                check_frame(at, (size_t)(end - at));
+                check_frame(std::string_view(at, (size_t)(end - at)));
             } else {
-                g_partial[slot].append(at, end);
-                check_frame(g_partial[slot].data(), g_partial[slot].size());
+                check_frame(g_partial[slot].append(at, end));
                 g_partial[slot].clear();
             }
             at = end + 1;
@@ -130,20 +119,19 @@ static void release_finished(void) {
     }
 }
 
+// memchr rather than a loop of the target's own: inputs held for their line rate reach 64 KiB.
 static long long terminators(const char *bytes, size_t count) {
     long long n = 0;
     for (const char *end = bytes + count;
-         (bytes = (const char *)memchr(bytes, FRAME_TERMINATOR, (size_t)(end - bytes))) != NULL;
-         bytes++) {
-        n++;
+         (bytes = (const char *)memchr(bytes, FRAME_TERMINATOR, (size_t)(end - bytes)));) {
+        n++, bytes++;
     }
     return n;
 }
 
-// The room's counts and limits: members, places, the per-address cap; the unsent output it counts
-// and, with the one member frame, what the members hold unsent within --max-buffered; every
-// frame an open connection has sent within its line rate, and none left waiting without a
-// reason.
+// Members, places, the per-address cap; the unsent output as the room counts it, and the members'
+// (the member frame once) within --max-buffered; each open connection's frames taken within its
+// line rate, and none left waiting while it is read or held longer than a token takes.
 static void check_room(long long now_ms) {
     int members = 0, places = 0, holders = 0, from[ADDRESS_COUNT] = {0};
     size_t buffered = 0, members_unsent = 0;
@@ -216,14 +204,11 @@ static void open_one(input *in, long long now_ms) {
             evicted = i;
         }
     }
+    // The rate's tokens: one a second, up to the cap; the cap's refusals take none.
+    long long refill = g_tokens[a] + now_ms - g_token_ms[a],
+              burst = 1000LL * g_room.rules.per_address;
+    g_tokens[a] = refill < burst ? refill : burst, g_token_ms[a] = now_ms;
     bool over_cap = from_address >= g_room.rules.per_address;
-    if (!over_cap) { // the rate's tokens: one a second up to the cap; the cap's refusals take none
-        g_tokens[a] += now_ms - g_token_ms[a];
-        g_tokens[a] = g_tokens[a] > 1000LL * g_room.rules.per_address
-                          ? 1000LL * g_room.rules.per_address
-                          : g_tokens[a];
-        g_token_ms[a] = now_ms;
-    }
     bool over_rate = !over_cap && g_tokens[a] < 1000;
     g_tokens[a] -= over_cap || over_rate ? 0 : 1000;
     bool full = places >= g_room.rules.places;
@@ -275,7 +260,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         g_token_ms[a] = 0;
     }
     g_high = 0;
-    memset(g_form_checked, 0, sizeof g_form_checked);
     long long now_ms = 0;
     bool ended = false;
 
@@ -337,14 +321,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
             room_after_writes(&g_room);
             for (int i = 0; i < g_high; i++) {
-                if (over[i] != (g_room.slots[i].state == SLOT_DEAD) && over[i]) {
-                    abort();
-                }
+                over[i] && g_room.slots[i].state != SLOT_DEAD ? abort() : (void)0;
             }
-        }
-        // Only the writes above drop a member for what it has not taken.
-        if (op != 7 &&
-            g_room.log.find("dropped: unsent output over 1 MiB\n") != std::string::npos) {
+        } // and only those writes drop a member for what it has not taken:
+        if (op != 7 && g_room.log.find("dropped: unsent output over 1 MiB\n") != g_room.log.npos) {
             abort();
         }
         g_room.log.clear();

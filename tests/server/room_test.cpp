@@ -1,6 +1,7 @@
 // The room's rules without sockets: hellos, relays, member lists, goodbyes and the limits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "server/room.h"
@@ -365,11 +366,12 @@ TEST(room_members, a_reader_behind_gets_only_the_newest_member_list) {
 }
 
 // Frames past the line rate wait, in order, for their tokens; empty ones take a token too.  Each
-// row: a tick of the event loop at that time, and the relays the listener has had by then.
-TEST(room_limits, frames_past_the_line_rate_wait_for_their_tokens) {
-    room_rules rules = {8, 8, 10000, 20, 0}; // 20 lines a second, bursts of 40
+// row: a tick of the event loop at that time, and the relays the listener has had by then.  Then
+// past --max-buffered the member with the most unsent output goes, and only it.
+TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_first) {
+    room_rules rules = {8, 8, 10000, 20, 4000}; // 20 lines a second, bursts of 40; 4000 bytes
     room *r = fresh_room(&rules);
-    int listener = join(r, "L"), talker = join(r, "T");
+    int listener = join(r, "L"), stalled = join(r, "S"), talker = join(r, "T");
     take_output(r, listener);
     std::string burst, want, got;
     for (int i = 0; i < 60; i++) { // every third one empty
@@ -377,34 +379,20 @@ TEST(room_limits, frames_past_the_line_rate_wait_for_their_tokens) {
         want += i % 3 == 2 ? "" : "dT;" + std::to_string(i) + T;
     }
     feed(r, talker, burst, 5000);
-    const struct {
-        long long tick_ms;
-        size_t relays;
-    } rows[] = {{5000, 27}, {5049, 27}, {5050, 28}, {5100, 28}, {5500, 34}, {6000, 40}, {9000, 40}};
+    const long long rows[][2] = {{5000, 27}, {5049, 27}, {5050, 28}, {5100, 28},
+                                 {5500, 34}, {6000, 40}, {9000, 40}};
     for (const auto &row : rows) {
-        room_tick(r, row.tick_ms);
+        room_tick(r, row[0]);
         got += take_output(r, listener);
-        size_t relays = 0;
-        for (size_t at = 0; (at = got.find("dT;", at)) != std::string::npos; at++) {
-            relays++;
-        }
-        EXPECT_EQ(row.relays, relays) << "at " << row.tick_ms << " ms";
+        EXPECT_EQ(row[1], std::count(got.begin(), got.end(), T[0])) << "at " << row[0] << " ms";
     }
     EXPECT_EQ(printable(want), printable(got));
-}
-
-// Past --max-buffered the member with the most unsent output goes first, and only as many as it
-// takes.
-TEST(room_limits, the_biggest_backlog_goes_when_the_room_is_past_its_limit) {
-    room_rules rules = {8, 8, 10000, 0, 4000};
-    room *r = fresh_room(&rules);
-    int slow = join(r, "W"), stalled = join(r, "S"), talker = join(r, "T");
-    for (int i = 0; i < 40 && room_reads(r, slow); i++) {
-        feed(r, talker, std::string(100, 'x') + T);
+    take_output(r, stalled);
+    for (int i = 0; i < 60 && room_reads(r, stalled); i++) {
+        feed(r, talker, std::string(100, 'x') + T, 9000 + 100 * i);
         take_output(r, talker);
-        i % 2 == 0 ? take_output(r, slow) : ""; // behind by a line at times
+        i % 2 == 0 ? take_output(r, listener) : ""; // behind by a line at times
     }
-    EXPECT_TRUE(room_wants_close(r, stalled));
-    EXPECT_TRUE(room_reads(r, slow) && room_reads(r, talker));
+    EXPECT_TRUE(room_wants_close(r, stalled) && room_reads(r, listener) && room_reads(r, talker));
     EXPECT_NE(std::string::npos, r->log.find("(S) dropped: the most unsent output")) << r->log;
 }
