@@ -147,6 +147,7 @@ void room_default_rules(room_rules *rules) {
     rules->hello_timeout_ms = 10000;
     rules->line_rate = 20;
     rules->max_buffered = 64 * 1024 * 1024;
+    rules->output_limit = OUTPUT_LIMIT;
 }
 
 // Empties a slot and gives its buffers' memory back: a dropped member may have held a megabyte.

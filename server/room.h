@@ -21,7 +21,7 @@ const int ROOM_SLOTS = ROOM_MAX_PLACES + 1;
 // A frame whose payload is longer than this closes its connection.
 const size_t FRAME_LIMIT = 64 * 1024;
 // A member that still has more than this unsent once the event loop has written what its socket
-// would take is dropped rather than stall the room.
+// would take is dropped rather than stall the room (the default of room_rules.output_limit).
 const size_t OUTPUT_LIMIT = 1024 * 1024;
 // Names are cut to at most this many bytes, never in the middle of a Shift-JIS character.
 const size_t NAME_LIMIT = 31;
@@ -48,6 +48,7 @@ struct room_rules {
                                 // that; 0: no limit (default 20)
     size_t max_buffered;        // unsent output of all connections together; 0: no limit
                                 // (default 64 MiB)
+    size_t output_limit;        // unsent output one member may keep; 0: no limit (OUTPUT_LIMIT)
 };
 
 struct room_slot {
@@ -135,7 +136,7 @@ void room_sent(room *r, int slot, size_t count);
 size_t room_unsent_length(const room *r, int slot);
 
 // The event loop has written to every connection what its socket would take: members that still
-// have more than OUTPUT_LIMIT unsent are dropped.
+// have more than the rules' output_limit unsent are dropped.
 void room_after_writes(room *r);
 
 // True when the event loop should read from the slot.

@@ -149,14 +149,20 @@ void room_sent(room *r, int slot, size_t count) {
 }
 
 void room_after_writes(room *r) {
+    size_t limit = r->rules.output_limit;
     int over[ROOM_SLOTS], count = 0;
     for (int i = 0; i < r->member_count; i++) {
-        if (room_unsent_length(r, r->order[i]) > OUTPUT_LIMIT) {
+        if (limit > 0 && room_unsent_length(r, r->order[i]) > limit) {
             over[count++] = r->order[i];
         }
     }
+    char why[64];
+    snprintf(why, sizeof why,
+             limit % (1024 * 1024) == 0 ? "dropped: unsent output over %zu MiB"
+                                        : "dropped: unsent output over %zu bytes",
+             limit % (1024 * 1024) == 0 ? limit / (1024 * 1024) : limit);
     for (int i = 0; i < count; i++) {
-        room_drop(r, over[i], "dropped: unsent output over 1 MiB");
+        room_drop(r, over[i], why);
     }
     room_settle(r);
 }

@@ -185,7 +185,7 @@ TEST(room_limits, frames_over_64_kib_close_the_connection) {
 }
 
 TEST(room_limits, members_that_stop_taking_output_are_dropped_and_the_rest_go_on) {
-    room_rules rules = {256, 8, 10000, 0, 0};
+    room_rules rules = {256, 8, 10000, 0, 0, OUTPUT_LIMIT};
     room *r = fresh_room(&rules);
     int stalled1 = join(r, "S1");
     int talker = join(r, "T");
@@ -236,7 +236,7 @@ TEST(room_end, members_get_the_shutdown_notice_and_are_closed_after_it) {
 
 // Who makes way for whom is checked on every open by the fuzz target; here, the log line.
 TEST(room_limits, a_room_of_members_refuses_one_more) {
-    room_rules rules = {2, 8, 10000, 0, 0}; // places, per address, hello timeout, no limits
+    room_rules rules = {2, 8, 10000, 0, 0, 0}; // places, per address, hello timeout, no limits
     room *r = fresh_room(&rules);
     int m1 = join(r, "M1"), m2 = join(r, "M2");
     EXPECT_EQ(-1, open_from(r, 3, 500));
@@ -245,7 +245,7 @@ TEST(room_limits, a_room_of_members_refuses_one_more) {
 }
 
 TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
-    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000, 0, 0}; // held to what slots serve
+    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000, 0, 0, 0}; // held to what slots serve
     room *r = fresh_room(&rules);
     for (int i = 0; i < ROOM_MAX_PLACES; i++) {
         ASSERT_EQ(i, open_from(r, i, i));
@@ -256,7 +256,7 @@ TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
 }
 
 TEST(room_hello, the_deadline_counts_from_the_connect_whatever_trickles_in) {
-    room_rules rules = {256, 8, 10000, 0, 0};
+    room_rules rules = {256, 8, 10000, 0, 0, 0};
     room *r = fresh_room(&rules);
     EXPECT_EQ(-1, room_tick(r, 0)) << "nobody greeting, no deadline";
     int trickler = open_from(r, 1, 1000);
@@ -318,8 +318,7 @@ TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
         {fifteen + "x", fifteen.substr(0, 28) + "(2)"},
         {"x" + fifteen, "x" + fifteen.substr(0, 26) + "(2)"},
         {"x", "x"},
-        // Names that look the same: one character in NEC's rows, letters in another case or
-        // full width, spaces at an end, an escape.
+        // Look-alikes: NEC's rows, case with a space at the end, full width, an escape.
         {"\xee\xe0\x8b\xb4", "\xee\xe0\x8b\xb4(2)"},
         {"OBSERVER\x81\x40", "OBSERVER\x81\x40(2)"},
         {"\x82\x8f\x82\x82\x82\x93\x82\x85\x82\x92\x82\x96\x82\x85\x82\x92",
@@ -369,7 +368,7 @@ TEST(room_members, a_reader_behind_gets_only_the_newest_member_list) {
 // row: a tick of the event loop at that time, and the relays the listener has had by then.  Then
 // past --max-buffered the member with the most unsent output goes, and only it.
 TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_first) {
-    room_rules rules = {8, 8, 10000, 20, 4000}; // 20 lines a second, bursts of 40; 4000 bytes
+    room_rules rules = {8, 8, 10000, 20, 4000, 0}; // 20 lines a second, bursts of 40; 4000 bytes
     room *r = fresh_room(&rules);
     int listener = join(r, "L"), stalled = join(r, "S"), talker = join(r, "T");
     take_output(r, listener);
