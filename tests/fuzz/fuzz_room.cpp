@@ -116,7 +116,6 @@ static void release_finished(void) {
     }
 }
 
-// memchr rather than a loop of the target's own: inputs held for their line rate reach 64 KiB.
 static long long terminators(const char *bytes, size_t count) {
     long long n = 0;
     for (const char *end = bytes + count;
@@ -161,14 +160,16 @@ static void check_room(long long now_ms) {
             2 * rules->line_rate + rules->line_rate * (now_ms - s->opened_ms) / 1000;
         long long hold = s->held_until_ms - now_ms;
         if ((rules->line_rate > 0 && taken > allowed) || (waiting > 0 && room_reads(&g_room, i)) ||
-            hold > (rules->line_rate > 0 ? (1000 + rules->line_rate - 1) / rules->line_rate : 0)) {
+            hold > (rules->line_rate > 0 ? (1000 + rules->line_rate - 1) / rules->line_rate : 0) ||
+            (s->held_until_ms >= 0 && hold < 0)) { // a tick takes what is due
             abort();
         }
     }
     members_unsent += holders > 0 ? g_room.member_frame.size() : 0;
     if (members != g_room.member_count || places > rules->places || g_room.overflowed != 0 ||
         holders != g_room.member_frame_holders || buffered != g_room.buffered ||
-        (rules->max_buffered > 0 && members_unsent > rules->max_buffered)) {
+        (rules->max_buffered > 0 && members_unsent > rules->max_buffered) ||
+        g_room.turn_relayed > TURN_RELAY_LIMIT + FRAME_LIMIT + 40) { // a turn's relays stop there
         abort();
     }
 }
@@ -266,8 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     bool ended = false;
 
     while (in.at < in.size && !ended) {
-        unsigned op = next(&in), rare = op >= 0xF8; // the highest values: a rarer form of op
-        op %= 8;
+        unsigned byte = next(&in), op = byte % 8, rare = byte >= 0xF8; // rare: op's rarer form
         int slot = 0;
         if (op == 1 || op == 2 || op == 3 || op == 5) { // a slot in use, chosen by the next byte
             int used[SLOTS], count = 0;
