@@ -21,6 +21,10 @@ static const size_t READ_BUDGET = 256 * 1024;
 static const int LOG_END_WAIT_MS = 500;
 // Connections accepted per turn, for the same reason.
 static const int ACCEPT_BUDGET = 64;
+// Every turn polls every connection, so a newcomer each millisecond, refused or not, would cost
+// the room a thousand turns a second: once the waiting ones are taken, the next are taken this
+// much later, together.
+static const long long ACCEPT_INTERVAL_MS = 10;
 // After running out of descriptors, the listener is left alone until a connection closes, or for
 // this long when none does (another process may have been holding them).
 static const long long ACCEPT_PAUSE_MS = 1000;
@@ -31,6 +35,7 @@ static const event_loop_settings *g_settings;
 // loop for it over and over.
 static bool g_accept_paused;
 static long long g_accept_paused_at;
+static long long g_next_accept_ms; // the listener is left out of poll until then
 // Running out is logged once until every waiting connection has been taken, not at every retry.
 static bool g_accept_pause_logged;
 static bool g_keep_alive_refusal_logged;
@@ -70,7 +75,8 @@ static void pause_accepting(void) {
     }
 }
 
-static void accept_waiting(net_socket listener) {
+// True when it stopped at ACCEPT_BUDGET with more perhaps waiting.
+static bool accept_waiting(net_socket listener) {
     for (int i = 0; i < ACCEPT_BUDGET; i++) {
         net_peer from;
         net_accept_failure failure;
@@ -81,7 +87,7 @@ static void accept_waiting(net_socket listener) {
             } else if (failure == NET_ACCEPT_NONE_WAITING) {
                 g_accept_pause_logged = false;
             }
-            return;
+            return false;
         }
         if (!allow_permits(&g_settings->allow, &from.address)) {
             room_refuse(&g_room, from.text.c_str(), from.host.c_str(), now_ms());
@@ -108,6 +114,7 @@ static void accept_waiting(net_socket listener) {
         // before the next room_open.
         close_finished();
     }
+    return true;
 }
 
 static void read_from(int slot) {
@@ -207,7 +214,11 @@ static void serve_one_turn(net_socket listener) {
     if (g_accept_paused && now_ms() - g_accept_paused_at >= ACCEPT_PAUSE_MS) {
         g_accept_paused = false;
     }
-    bool accepting = !g_accept_paused;
+    long long accept_in = g_next_accept_ms - now_ms();
+    bool accepting = !g_accept_paused && accept_in <= 0;
+    if (!g_accept_paused && accept_in > 0 && accept_in < timeout) {
+        timeout = (int)accept_in;
+    }
     size_t first = accepting ? add_fd(0, listener, POLLIN, -1) : 0;
     size_t n = add_connections(first);
     if (net_poll(g_fds, n, timeout) <= 0) {
@@ -221,7 +232,7 @@ static void serve_one_turn(net_socket listener) {
         }
     }
     if (accepting && (g_fds[0].revents & POLLIN)) {
-        accept_waiting(listener);
+        g_next_accept_ms = accept_waiting(listener) ? 0 : now_ms() + ACCEPT_INTERVAL_MS;
     }
     // Writing straight away instead of waiting for POLLOUT saves a turn per relay.
     for (int slot = 0; slot < g_top; slot++) {
