@@ -26,10 +26,11 @@ const size_t OUTPUT_LIMIT = 1024 * 1024;
 // Names are cut to at most this many bytes, never in the middle of a Shift-JIS character.
 const size_t NAME_LIMIT = 31;
 // What the frames taken in one turn of the event loop may queue: relay bytes for each member, and
-// bytes for all members together.  Frames past that wait in their sender's input until the next
-// turn, so the sockets are written between two bursts and no turn runs long.
+// bytes for all members together (some milliseconds of copying).  Frames past that wait in their
+// sender's input until the next turn, so the sockets are written between two bursts and no turn
+// runs long.
 const size_t TURN_RELAY_LIMIT = 256 * 1024;
-const size_t TURN_OUTPUT_LIMIT = 8 * 1024 * 1024;
+const size_t TURN_OUTPUT_LIMIT = 32 * 1024 * 1024;
 
 enum slot_state {
     SLOT_FREE,
