@@ -293,10 +293,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             bytes += how & 2 ? "\x80" : "";
             bytes += how & 4 ? "end\n\x80" : "";
             feed(slot, bytes.data(), bytes.size(), 1 + (how >> 3) % 16, now_ms);
-        } else if (op == 2) { // a frame of up to 1 KB, or rarely one about 64 KiB
+        } else if (op == 2) { // a frame of up to 255 bytes, or rarely one about 64 KiB
             static char frame[FRAME_LIMIT + 130];
             unsigned n = next(&in);
-            size_t length = !rare ? n * 4 : n < 128 ? FRAME_LIMIT - n : FRAME_LIMIT + n - 127;
+            size_t length = !rare ? n : n < 128 ? FRAME_LIMIT - n : FRAME_LIMIT + n - 127;
             memset(frame, 'w', length);
             frame[length] = (char)FRAME_TERMINATOR;
             feed(slot, frame, length + 1, 1 + length, now_ms);
