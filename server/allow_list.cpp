@@ -21,12 +21,13 @@ bool allow_add(allow_list *list, const char *text) {
     int bits = rule.address.family == 4 ? 32 : 128;
     rule.prefix = bits;
     if (slash != NULL) {
-        char *end = NULL;
-        long prefix = strtol(slash + 1, &end, 10);
-        if (end == slash + 1 || *end != '\0' || prefix < 0 || prefix > bits) {
+        // Digits only: strtol would also take a sign or spaces, and "-0" would admit everyone.
+        const char *digits = slash + 1;
+        size_t count = strspn(digits, "0123456789");
+        if (count == 0 || count > 3 || digits[count] != '\0' || atoi(digits) > bits) {
             return false;
         }
-        rule.prefix = (int)prefix;
+        rule.prefix = atoi(digits);
     }
     // Peers arrive with IPv4-mapped addresses already turned into IPv4, so a rule written as
     // ::ffff:a.b.c.d/n is kept as the IPv4 rule it means.

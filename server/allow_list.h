@@ -17,7 +17,8 @@ struct allow_list {
 };
 
 // Adds "ADDRESS/PREFIX", or a bare address for that one address.  False when the text is not
-// an IPv4 or IPv6 address with a prefix in range, or the list is full.
+// an IPv4 or IPv6 address, alone or with a prefix of plain decimal digits within 0..32 or
+// 0..128, or the list is full.
 bool allow_add(allow_list *list, const char *text);
 
 // True when the list is empty or a rule covers the address.

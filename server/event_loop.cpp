@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "server/log_output.h"
+#include "server/log_queue.h"
 #include "server/room.h"
 #include "server/stop_request.h"
 
@@ -16,8 +17,14 @@ static const int POLL_TIMEOUT_MS = 250;
 static const int SHUTDOWN_FLUSH_MS = 2000;
 // Bytes taken from one connection per turn, so a flood from one member cannot starve the rest.
 static const size_t READ_BUDGET = 256 * 1024;
+// How long the end waits for the log's last lines to be written; a log nobody reads gets no more.
+static const int LOG_END_WAIT_MS = 500;
 // Connections accepted per turn, for the same reason.
 static const int ACCEPT_BUDGET = 64;
+// Every turn polls every connection, so a newcomer each millisecond, refused or not, would cost
+// the room a thousand turns a second: once the waiting ones are taken, the next are taken this
+// much later, together.
+static const long long ACCEPT_INTERVAL_MS = 10;
 // After running out of descriptors, the listener is left alone until a connection closes, or for
 // this long when none does (another process may have been holding them).
 static const long long ACCEPT_PAUSE_MS = 1000;
@@ -28,6 +35,7 @@ static const event_loop_settings *g_settings;
 // loop for it over and over.
 static bool g_accept_paused;
 static long long g_accept_paused_at;
+static long long g_next_accept_ms; // the listener is left out of poll until then
 // Running out is logged once until every waiting connection has been taken, not at every retry.
 static bool g_accept_pause_logged;
 static bool g_keep_alive_refusal_logged;
@@ -58,15 +66,6 @@ static bool in_use(int slot) {
 
 static void close_finished(void);
 
-// A connection the room is never told about: from outside --allow.
-static void refuse(net_socket s, const net_peer *from, const char *why) {
-    g_room.log += from->text;
-    g_room.log += " refused: ";
-    g_room.log += why;
-    g_room.log += '\n';
-    net_close(s);
-}
-
 static void pause_accepting(void) {
     g_accept_paused = true;
     g_accept_paused_at = now_ms();
@@ -76,7 +75,8 @@ static void pause_accepting(void) {
     }
 }
 
-static void accept_waiting(net_socket listener) {
+// True when it stopped at ACCEPT_BUDGET with more perhaps waiting.
+static bool accept_waiting(net_socket listener) {
     for (int i = 0; i < ACCEPT_BUDGET; i++) {
         net_peer from;
         net_accept_failure failure;
@@ -87,10 +87,11 @@ static void accept_waiting(net_socket listener) {
             } else if (failure == NET_ACCEPT_NONE_WAITING) {
                 g_accept_pause_logged = false;
             }
-            return;
+            return false;
         }
         if (!allow_permits(&g_settings->allow, &from.address)) {
-            refuse(s, &from, "address not allowed");
+            room_refuse(&g_room, from.text.c_str(), from.host.c_str(), now_ms());
+            net_close(s);
             continue;
         }
         const char *refused = net_keep_alive(s, g_settings->keepalive_seconds);
@@ -113,6 +114,7 @@ static void accept_waiting(net_socket listener) {
         // before the next room_open.
         close_finished();
     }
+    return true;
 }
 
 static void read_from(int slot) {
@@ -126,7 +128,7 @@ static void read_from(int slot) {
             room_hang_up(&g_room, slot);
             return;
         }
-        room_receive(&g_room, slot, g_buffer, (size_t)got);
+        room_receive(&g_room, slot, g_buffer, (size_t)got, now_ms());
         taken += (size_t)got;
     }
 }
@@ -212,7 +214,11 @@ static void serve_one_turn(net_socket listener) {
     if (g_accept_paused && now_ms() - g_accept_paused_at >= ACCEPT_PAUSE_MS) {
         g_accept_paused = false;
     }
-    bool accepting = !g_accept_paused;
+    long long accept_in = g_next_accept_ms - now_ms();
+    bool accepting = !g_accept_paused && accept_in <= 0;
+    if (!g_accept_paused && accept_in > 0 && accept_in < timeout) {
+        timeout = (int)accept_in;
+    }
     size_t first = accepting ? add_fd(0, listener, POLLIN, -1) : 0;
     size_t n = add_connections(first);
     if (net_poll(g_fds, n, timeout) <= 0) {
@@ -226,7 +232,7 @@ static void serve_one_turn(net_socket listener) {
         }
     }
     if (accepting && (g_fds[0].revents & POLLIN)) {
-        accept_waiting(listener);
+        g_next_accept_ms = accept_waiting(listener) ? 0 : now_ms() + ACCEPT_INTERVAL_MS;
     }
     // Writing straight away instead of waiting for POLLOUT saves a turn per relay.
     for (int slot = 0; slot < g_top; slot++) {
@@ -234,6 +240,7 @@ static void serve_one_turn(net_socket listener) {
             write_to(slot);
         }
     }
+    room_after_writes(&g_room);
     close_finished();
     drain_log();
 }
@@ -266,6 +273,7 @@ static void finish(void) {
         }
     }
     log_output_write("ended\n");
+    log_queue_flush(LOG_END_WAIT_MS);
 }
 
 int event_loop_run(net_socket listener, const event_loop_settings *settings) {

@@ -1,9 +1,12 @@
-// Time stamps and the Shift-JIS to UTF-8 conversion of the operator's log.
+// Time stamps and the Shift-JIS to UTF-8 conversion of the operator's log, handed to its queue.
 #include "server/log_output.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+
+#include "client/protocol.h"
+#include "server/log_queue.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,7 +15,7 @@
 #include <iconv.h>
 #endif
 
-static void local_time_stamp(char *text, size_t capacity) {
+void log_output_stamp(char *text, size_t capacity) {
 #ifdef _WIN32
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -68,16 +71,18 @@ static std::string log_output_readable(const char *bytes, size_t count) {
 
 void log_output_write(const std::string &lines) {
     char stamp[32];
-    local_time_stamp(stamp, sizeof stamp);
+    log_output_stamp(stamp, sizeof stamp);
     std::string out;
     size_t start = 0;
     while (start < lines.size()) {
         size_t end = lines.find('\n', start);
         end = end == std::string::npos ? lines.size() : end + 1;
+        // A name holds the characters whose second byte is 0x80 as escapes; the operator reads
+        // the characters.
+        std::string line = unescape_frame_text(lines.substr(start, end - start));
         out += stamp;
-        out += log_output_readable(lines.data() + start, end - start);
+        out += log_output_readable(line.data(), line.size());
         start = end;
     }
-    fwrite(out.data(), 1, out.size(), stderr);
-    fflush(stderr);
+    log_queue_add(out);
 }

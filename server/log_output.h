@@ -1,10 +1,15 @@
 // The operator's log on standard error: local time first, and names readable on the system.
 #pragma once
 
+#include <stddef.h>
 #include <string>
 
-// Writes lines (each ending in "\n") to standard error, each after the local time as
-// "YYYY-MM-DD HH:MM:SS ".  On Windows the bytes go out as they are, since the Japanese console
-// shows Shift-JIS; elsewhere they are converted from code page 932 to UTF-8, with "?" for a byte
-// that does not convert.
+// Queues lines (each ending in "\n") for standard error (log_queue), each after the local time as
+// "YYYY-MM-DD HH:MM:SS ", with the escapes of the characters whose second byte is 0x80 shown as
+// those characters.  On Windows the bytes go out as Shift-JIS, which the Japanese console shows;
+// elsewhere they are converted from code page 932 to UTF-8, with "?" for a byte that does not
+// convert.
 void log_output_write(const std::string &lines);
+
+// The local time as "YYYY-MM-DD HH:MM:SS ", as each line begins.  Safe from any thread.
+void log_output_stamp(char *text, size_t capacity);

@@ -26,14 +26,20 @@ static void print_usage(FILE *to) {
           "  --listen ADDRESS         IPv4 or IPv6 address to accept connections on (default:\n"
           "                           every address, IPv6 and IPv4; 0.0.0.0 without IPv6)\n"
           "  --port N                 TCP port (default 2000; 0 takes any free port)\n"
-          "  --allow ADDRESS/PREFIX   accept connections only from these networks; repeatable\n"
-          "                           (default: from everyone)\n"
+          "  --allow ADDRESS[/N]      accept connections only from these networks, N in digits;\n"
+          "                           repeatable (default: from everyone)\n"
           "  --max-connections N      connections at once, members and greeting, 1..1024\n"
           "                           (default 256)\n"
-          "  --per-address N          connections at once from one address, 1..1024 (default 8)\n"
+          "  --per-address N          connections at once from one address, and new ones from\n"
+          "                           it in a row before one a second, 1..1024 (default 8)\n"
           "  --hello-timeout SECONDS  time from the connect to the hello, 1..3600 (default 10)\n"
           "  --keepalive SECONDS      a member that stops answering is removed within twice\n"
           "                           this, 1..3600 (default 60)\n"
+          "  --line-rate N            lines a second from one connection, in bursts of up to\n"
+          "                           twice that; faster ones wait; 0 for no limit, up to\n"
+          "                           100000 (default 20)\n"
+          "  --max-buffered MIB       unsent output of all members together, 1..65536 MiB;\n"
+          "                           past it the member with the most is dropped (default 64)\n"
           "  --version                print the version and exit\n"
           "  --help                   show this text and exit\n"
           "Prints one line when listening; joins, leaves and refusals go to standard error.\n"
@@ -68,12 +74,15 @@ static int parse_options(int argc, char **argv, server_options *options) {
     settings->keepalive_seconds = 60;
     settings->allow.count = 0;
     int hello_seconds = (int)(settings->rules.hello_timeout_ms / 1000);
+    int buffered_mib = (int)(settings->rules.max_buffered / (1024 * 1024));
     const number_option numbers[] = {
         {"--port", 0, 65535, &options->port},
         {"--max-connections", 1, ROOM_MAX_PLACES, &settings->rules.places},
         {"--per-address", 1, ROOM_MAX_PLACES, &settings->rules.per_address},
         {"--hello-timeout", 1, 3600, &hello_seconds},
         {"--keepalive", 1, 3600, &settings->keepalive_seconds},
+        {"--line-rate", 0, 100000, &settings->rules.line_rate},
+        {"--max-buffered", 1, 65536, &buffered_mib},
     };
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
@@ -105,12 +114,14 @@ static int parse_options(int argc, char **argv, server_options *options) {
             options->address = value;
         } else if (!allow_add(&settings->allow, value)) {
             fprintf(stderr,
-                    "vantrel-server: --allow takes ADDRESS/PREFIX (at most %d of them), not %s\n",
+                    "vantrel-server: --allow takes ADDRESS or ADDRESS/PREFIX, the prefix in "
+                    "digits up to 32 for IPv4 or 128 for IPv6 (at most %d of them), not %s\n",
                     ALLOW_LIMIT, value);
             return -1;
         }
     }
     settings->rules.hello_timeout_ms = (long long)hello_seconds * 1000;
+    settings->rules.max_buffered = (size_t)buffered_mib * 1024 * 1024;
     return 0;
 }
 

@@ -5,28 +5,17 @@
 #include <string.h>
 
 #include "client/protocol.h"
+#include "server/canonical_name.h"
+#include "server/refusal_log.h"
+#include "server/room_parts.h"
 
 static const char HELLO_PREFIX[] = CLIENT_IDENTIFIER ";";
 static const size_t HELLO_PREFIX_LENGTH = sizeof HELLO_PREFIX - 1;
 static const size_t GOODBYE_LENGTH = sizeof GOODBYE_PAYLOAD - 1;
+// Refusals are summed up in the log at most this often.
+static const long long SUMMARY_INTERVAL_MS = 1000;
 
-// Empties a slot and gives its buffers' memory back: a dropped member may have held a megabyte.
-static void clear_slot(room_slot *s) {
-    s->state = SLOT_FREE;
-    s->overflowed = false;
-    s->peer.clear();
-    s->address.clear();
-    s->opened_ms = 0;
-    s->serial = 0;
-    s->name.clear();
-    std::string().swap(s->input);
-    std::string().swap(s->output);
-    s->output_sent = 0;
-    s->member_frame_at = std::string::npos;
-    s->member_frame_length = 0;
-}
-
-static void log_line(room *r, const room_slot *s, const std::string &what) {
+void room_log_line(room *r, const room_slot *s, const std::string &what) {
     r->log += s->peer;
     if (!s->name.empty()) {
         r->log += " (";
@@ -36,41 +25,6 @@ static void log_line(room *r, const room_slot *s, const std::string &what) {
     r->log += ' ';
     r->log += what;
     r->log += '\n';
-}
-
-static void queue(room_slot *s, const std::string &bytes) {
-    if (s->overflowed) {
-        return;
-    }
-    s->output += bytes;
-    if (s->output.size() - s->output_sent > OUTPUT_LIMIT) {
-        s->overflowed = true;
-    }
-}
-
-static void broadcast(room *r, const std::string &frame) {
-    for (int i = 0; i < r->member_count; i++) {
-        queue(&r->slots[r->order[i]], frame);
-    }
-}
-
-// In a join storm every member would otherwise queue one whole list per join, and a slow reader
-// would pass the output limit on lists alone.  A list not yet begun is out of date once a newer
-// one comes, so the newer one takes its place at the end; relays keep their order.
-static void broadcast_members(room *r) {
-    std::string frame = room_member_frame(r);
-    for (int i = 0; i < r->member_count; i++) {
-        room_slot *s = &r->slots[r->order[i]];
-        if (s->overflowed) {
-            continue;
-        }
-        if (s->member_frame_at != std::string::npos && s->member_frame_at >= s->output_sent) {
-            s->output.erase(s->member_frame_at, s->member_frame_length);
-        }
-        s->member_frame_at = s->output.size();
-        s->member_frame_length = frame.size();
-        queue(s, frame);
-    }
 }
 
 // Takes the slot out of the joining order; false when it was not a member.
@@ -85,55 +39,53 @@ static bool unlist(room *r, int slot) {
     return false;
 }
 
-// Closes a connection at once, whatever it still had to send, and tells the others when it was
-// a member.
-static void drop(room *r, int slot, const char *why) {
+void room_drop(room *r, int slot, const char *why) {
     room_slot *s = &r->slots[slot];
-    log_line(r, s, why);
+    room_log_line(r, s, why);
     s->state = SLOT_DEAD;
+    r->overflowed -= s->overflowed;
+    s->overflowed = false;
     std::string().swap(s->input);
-    std::string().swap(s->output);
-    s->output_sent = 0;
-    s->member_frame_at = std::string::npos;
+    room_forget_output(r, s);
     if (unlist(r, slot)) {
-        broadcast_members(r);
+        room_broadcast_members(r);
     }
 }
 
-// Drops every member whose output passed the limit.  Telling the others may push one more past
-// it, so this repeats until the room is quiet.
-static void settle(room *r) {
-    for (;;) {
+void room_settle(room *r) {
+    while (r->overflowed > 0) {
         int victim = -1;
         for (int i = 0; i < r->member_count && victim < 0; i++) {
             if (r->slots[r->order[i]].overflowed) {
                 victim = r->order[i];
             }
         }
-        if (victim < 0) {
-            return;
-        }
-        drop(r, victim, "dropped: unsent output over 1 MiB");
+        char why[96];
+        snprintf(why, sizeof why, "dropped: the most unsent output when the room's passed %zu MiB",
+                 r->rules.max_buffered / (1024 * 1024));
+        room_drop(r, victim, why);
     }
 }
 
 static void take_hello(room *r, int slot, const char *payload, size_t count) {
     room_slot *s = &r->slots[slot];
     if (count < HELLO_PREFIX_LENGTH || memcmp(payload, HELLO_PREFIX, HELLO_PREFIX_LENGTH) != 0) {
-        s->output += VERSION_REFUSAL_PAYLOAD;
-        s->output += (char)FRAME_TERMINATOR;
+        std::string refusal = VERSION_REFUSAL_PAYLOAD;
+        refusal += (char)FRAME_TERMINATOR;
+        room_queue(r, s, refusal);
         s->state = SLOT_FLUSHING;
         std::string().swap(s->input);
-        log_line(r, s, "refused: wrong identifier");
+        room_log_line(r, s, "refused: wrong identifier");
         return;
     }
     s->name = room_safe_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
     std::string given = room_unique_name(r, s->name);
-    log_line(r, s, given == s->name ? "joined" : "joined as " + given);
+    room_log_line(r, s, given == s->name ? "joined" : "joined as " + given);
     s->name = given;
+    s->canonical = canonical_name(given.data(), given.size());
     s->state = SLOT_MEMBER;
     r->order[r->member_count++] = slot;
-    broadcast_members(r);
+    room_broadcast_members(r);
 }
 
 static void take_frame(room *r, int slot, const char *payload, size_t count) {
@@ -141,9 +93,51 @@ static void take_frame(room *r, int slot, const char *payload, size_t count) {
     if (s->state == SLOT_GREETING) {
         take_hello(r, slot, payload, count);
     } else if (count == GOODBYE_LENGTH && memcmp(payload, GOODBYE_PAYLOAD, count) == 0) {
-        drop(r, slot, "left");
-    } else {
-        broadcast(r, room_relay_frame(s->name, payload, count));
+        room_drop(r, slot, "left");
+    } else if (count > 0) {
+        // An empty frame says nothing, and no client sends one.
+        room_broadcast(r, room_relay_frame(s->name, payload, count));
+    }
+}
+
+// Greeting or a member: the states in which a connection is read.
+static bool is_open(const room_slot *s) {
+    return s->state == SLOT_GREETING || s->state == SLOT_MEMBER;
+}
+
+// Takes the slot's whole frames, searching for terminators from scan on, while its line rate
+// and the turn allow; the rest waits in its input, and the slot is held until it is due.
+static void take_frames(room *r, int slot, size_t scan, long long now_ms) {
+    room_slot *s = &r->slots[slot];
+    size_t start = 0;
+    while (room_reads(r, slot) && !s->overflowed) {
+        size_t end = s->input.find((char)FRAME_TERMINATOR, scan);
+        if (end == std::string::npos) {
+            break;
+        }
+        if (end - start > FRAME_LIMIT) {
+            room_drop(r, slot, "dropped: frame over 64 KiB");
+            return;
+        }
+        int rate = r->rules.line_rate;
+        if (r->turn_relayed >= TURN_RELAY_LIMIT || r->turn_queued >= TURN_OUTPUT_LIMIT) {
+            s->held_until_ms = now_ms;
+            break;
+        }
+        if (!rate_take(&s->lines, now_ms, rate, 2 * rate)) {
+            s->held_until_ms = now_ms + rate_wait_ms(&s->lines, now_ms, rate, 2 * rate);
+            break;
+        }
+        take_frame(r, slot, s->input.data() + start, end - start);
+        start = end + 1;
+        scan = start;
+    }
+    if (!is_open(s)) {
+        return; // a frame closed it, and its input is gone
+    }
+    s->input.erase(0, start);
+    if (s->held_until_ms < 0 && !s->overflowed && s->input.size() > FRAME_LIMIT) {
+        room_drop(r, slot, "dropped: frame over 64 KiB");
     }
 }
 
@@ -151,6 +145,33 @@ void room_default_rules(room_rules *rules) {
     rules->places = 256;
     rules->per_address = 8;
     rules->hello_timeout_ms = 10000;
+    rules->line_rate = 20;
+    rules->max_buffered = 64 * 1024 * 1024;
+    rules->output_limit = OUTPUT_LIMIT;
+}
+
+// Empties a slot and gives its buffers' memory back: a dropped member may have held a megabyte.
+static void clear_slot(room *r, room_slot *s) {
+    if (s->state != SLOT_FREE) {
+        r->addresses.records[s->record].open--;
+        room_forget_output(r, s);
+    }
+    s->state = SLOT_FREE;
+    s->overflowed = false;
+    std::string().swap(s->peer);
+    std::string().swap(s->address);
+    s->record = -1;
+    s->opened_ms = 0;
+    s->serial = 0;
+    std::string().swap(s->name);
+    std::string().swap(s->canonical);
+    std::string().swap(s->input);
+    s->lines.due = 0;
+    s->held_until_ms = -1;
+    std::string().swap(s->output);
+    s->output_sent = 0;
+    s->list_at = std::string::npos;
+    s->list_sent = 0;
 }
 
 void room_init(room *r, const room_rules *rules) {
@@ -166,145 +187,99 @@ void room_init(room *r, const room_rules *rules) {
     if (r->rules.per_address < 1) {
         r->rules.per_address = 1;
     }
-    r->opened = 0;
-    for (int i = 0; i < ROOM_SLOTS; i++) {
-        clear_slot(&r->slots[i]);
+    if (r->rules.line_rate < 0) {
+        r->rules.line_rate = 0;
     }
+    // Only the slots this room uses are cleared, and looked at later: a small room starts fast.
+    r->slot_count = r->rules.places + 1;
+    for (int i = 0; i < r->slot_count; i++) {
+        r->slots[i].state = SLOT_FREE;
+        clear_slot(r, &r->slots[i]);
+    }
+    r->opened = 0;
     r->member_count = 0;
+    r->member_frame.clear();
+    r->member_frame_holders = 0;
+    r->buffered = 0;
+    r->overflowed = 0;
+    r->turn_relayed = 0;
+    r->turn_queued = 0;
+    r->tick_from = 0;
+    address_book_clear(&r->addresses, 2 * r->slot_count + 64);
+    r->summaries_ms = 0;
     r->log.clear();
 }
 
-// Connections that hold a place: everything open except those already marked for closing.
-static bool holds_place(const room_slot *s) {
-    return s->state != SLOT_FREE && s->state != SLOT_DEAD;
-}
-
-static void log_refusal(room *r, const char *peer, const char *why) {
-    r->log += peer;
-    r->log += " refused: ";
-    r->log += why;
-    r->log += '\n';
-}
-
-int room_open(room *r, const char *peer, const char *address, long long now_ms) {
-    int from_address = 0, taken = 0, free_slot = -1, oldest_greeting = -1;
-    for (int i = 0; i < ROOM_SLOTS; i++) {
-        const room_slot *s = &r->slots[i];
-        if (s->state == SLOT_FREE) {
-            if (free_slot < 0) {
-                free_slot = i;
-            }
-            continue;
-        }
-        if (!holds_place(s)) {
-            continue;
-        }
-        taken++;
-        if (s->address == address) {
-            from_address++;
-        }
-        if (s->state == SLOT_GREETING &&
-            (oldest_greeting < 0 || s->serial < r->slots[oldest_greeting].serial)) {
-            oldest_greeting = i;
-        }
-    }
-    // The cap is checked first: a crowd from one address must not push anyone else out.
-    if (from_address >= r->rules.per_address) {
-        char why[64];
-        snprintf(why, sizeof why, "over %d connections from one address", r->rules.per_address);
-        log_refusal(r, peer, why);
-        return -1;
-    }
-    // Only a caller that left closed slots unreleased can find no free entry; nobody is
-    // displaced for a newcomer that could not be seated anyway.
-    if (free_slot < 0 || (taken >= r->rules.places && oldest_greeting < 0)) {
-        log_refusal(r, peer, "room full");
-        return -1;
-    }
-    if (taken >= r->rules.places) {
-        room_slot *oldest = &r->slots[oldest_greeting];
-        log_line(r, oldest, "closed: room full, oldest connection without hello");
-        oldest->state = SLOT_DEAD;
-        std::string().swap(oldest->input);
-    }
-    room_slot *s = &r->slots[free_slot];
-    clear_slot(s);
-    s->state = SLOT_GREETING;
-    s->peer = peer;
-    s->address = address;
-    s->opened_ms = now_ms;
-    s->serial = ++r->opened;
-    return free_slot;
-}
-
 long long room_tick(room *r, long long now_ms) {
+    r->turn_relayed = 0;
+    r->turn_queued = 0;
     long long next = -1;
-    for (int i = 0; i < ROOM_SLOTS; i++) {
-        room_slot *s = &r->slots[i];
-        if (s->state != SLOT_GREETING) {
-            continue;
-        }
-        long long left = s->opened_ms + r->rules.hello_timeout_ms - now_ms;
-        if (left <= 0) {
-            log_line(r, s, "closed: no hello in time");
+    // Waiting frames are taken from a different connection first each turn, so that when the
+    // turn's output runs out, the same ones do not always wait.
+    r->tick_from = (r->tick_from + 1) % r->slot_count;
+    for (int k = 0; k < r->slot_count; k++) {
+        int slot = (r->tick_from + k) % r->slot_count;
+        room_slot *s = &r->slots[slot];
+        if (s->state == SLOT_GREETING && s->opened_ms + r->rules.hello_timeout_ms <= now_ms) {
+            room_log_line(r, s, "closed: no hello in time");
             s->state = SLOT_DEAD;
             std::string().swap(s->input);
-        } else if (next < 0 || left < next) {
+            continue;
+        }
+        if (is_open(s) && s->held_until_ms >= 0 && s->held_until_ms <= now_ms) {
+            s->held_until_ms = -1;
+            take_frames(r, slot, 0, now_ms);
+        }
+        long long left = -1;
+        if (s->state == SLOT_GREETING) {
+            left = s->opened_ms + r->rules.hello_timeout_ms - now_ms;
+        }
+        if (is_open(s) && s->held_until_ms >= 0 && (left < 0 || s->held_until_ms - now_ms < left)) {
+            left = s->held_until_ms > now_ms ? s->held_until_ms - now_ms : 0;
+        }
+        if (left >= 0 && (next < 0 || left < next)) {
             next = left;
         }
     }
+    if (now_ms >= r->summaries_ms) {
+        refusal_log_summaries(&r->log, &r->addresses, r->rules.per_address, now_ms);
+        r->summaries_ms = now_ms + SUMMARY_INTERVAL_MS;
+    }
+    room_settle(r);
     return next;
 }
 
-void room_receive(room *r, int slot, const char *bytes, size_t count) {
+void room_receive(room *r, int slot, const char *bytes, size_t count, long long now_ms) {
     room_slot *s = &r->slots[slot];
     if (!room_reads(r, slot)) {
         return;
     }
-    // What was kept holds no terminator, so only the new bytes need searching.
+    // What was kept holds no whole frame, or the slot would be held, so only the new bytes need
+    // searching.
     size_t scan = s->input.size();
     s->input.append(bytes, count);
-    size_t start = 0;
-    while (room_reads(r, slot) && !s->overflowed) {
-        size_t end = s->input.find((char)FRAME_TERMINATOR, scan);
-        if (end == std::string::npos) {
-            break;
-        }
-        if (end - start > FRAME_LIMIT) {
-            drop(r, slot, "dropped: frame over 64 KiB");
-            break;
-        }
-        take_frame(r, slot, s->input.data() + start, end - start);
-        start = end + 1;
-        scan = start;
-    }
-    if (room_reads(r, slot)) {
-        s->input.erase(0, start);
-        if (!s->overflowed && s->input.size() > FRAME_LIMIT) {
-            drop(r, slot, "dropped: frame over 64 KiB");
-        }
-    }
-    settle(r);
+    take_frames(r, slot, scan, now_ms);
+    room_settle(r);
 }
 
 void room_hang_up(room *r, int slot) {
     room_slot *s = &r->slots[slot];
     if (s->state == SLOT_MEMBER) {
-        drop(r, slot, "left: connection closed");
+        room_drop(r, slot, "left: connection closed");
     } else if (s->state != SLOT_FREE) {
         s->state = SLOT_DEAD;
     }
-    settle(r);
+    room_settle(r);
 }
 
 void room_announce_end(room *r) {
     std::string notice = "d" SHUTDOWN_NOTICE;
     notice += (char)FRAME_TERMINATOR;
-    for (int i = 0; i < ROOM_SLOTS; i++) {
+    for (int i = 0; i < r->slot_count; i++) {
         room_slot *s = &r->slots[i];
         if (s->state == SLOT_MEMBER) {
             // Past the limit or not, the notice is the last thing this member is sent.
-            s->output += notice;
+            room_queue(r, s, notice);
             s->state = SLOT_FLUSHING;
         } else if (s->state == SLOT_GREETING) {
             s->state = SLOT_DEAD;
@@ -316,43 +291,16 @@ void room_announce_end(room *r) {
     r->member_count = 0;
 }
 
-size_t room_unsent(const room *r, int slot, const char **bytes) {
-    const room_slot *s = &r->slots[slot];
-    *bytes = s->output.data() + s->output_sent;
-    return s->output.size() - s->output_sent;
-}
-
-void room_sent(room *r, int slot, size_t count) {
-    room_slot *s = &r->slots[slot];
-    s->output_sent += count;
-    if (s->output_sent >= s->output.size()) {
-        s->output.clear();
-        s->output_sent = 0;
-        s->member_frame_at = std::string::npos;
-    } else if (s->output_sent >= 64 * 1024 && s->output_sent >= s->output.size() / 2) {
-        // Moving the rest down now and then keeps the buffer from growing without bound while
-        // costing far less than moving it after every send.
-        s->output.erase(0, s->output_sent);
-        if (s->member_frame_at != std::string::npos) {
-            s->member_frame_at = s->member_frame_at >= s->output_sent
-                                     ? s->member_frame_at - s->output_sent
-                                     : std::string::npos;
-        }
-        s->output_sent = 0;
-    }
-}
-
 bool room_reads(const room *r, int slot) {
-    slot_state state = r->slots[slot].state;
-    return state == SLOT_GREETING || state == SLOT_MEMBER;
+    const room_slot *s = &r->slots[slot];
+    return is_open(s) && s->held_until_ms < 0;
 }
 
 bool room_wants_close(const room *r, int slot) {
-    const room_slot *s = &r->slots[slot];
-    return s->state == SLOT_DEAD ||
-           (s->state == SLOT_FLUSHING && s->output_sent == s->output.size());
+    slot_state state = r->slots[slot].state;
+    return state == SLOT_DEAD || (state == SLOT_FLUSHING && room_unsent_length(r, slot) == 0);
 }
 
 void room_release(room *r, int slot) {
-    clear_slot(&r->slots[slot]);
+    clear_slot(r, &r->slots[slot]);
 }

@@ -11,16 +11,26 @@
 #include <stddef.h>
 #include <string>
 
+#include "server/address_book.h"
+#include "server/rate_limits.h"
+
 // Most places --max-connections may ask for.  The slot array has one spare entry, so a newcomer
 // always finds a free entry while the greeting connection it displaced waits to be closed.
 const int ROOM_MAX_PLACES = 1024;
 const int ROOM_SLOTS = ROOM_MAX_PLACES + 1;
 // A frame whose payload is longer than this closes its connection.
 const size_t FRAME_LIMIT = 64 * 1024;
-// A connection whose unsent output grows past this is dropped rather than stall the room.
+// A member that still has more than this unsent once the event loop has written what its socket
+// would take is dropped rather than stall the room (the default of room_rules.output_limit).
 const size_t OUTPUT_LIMIT = 1024 * 1024;
 // Names are cut to at most this many bytes, never in the middle of a Shift-JIS character.
 const size_t NAME_LIMIT = 31;
+// What the frames taken in one turn of the event loop may queue: relay bytes for each member, and
+// bytes for all members together (some milliseconds of copying).  Frames past that wait in their
+// sender's input until the next turn, so the sockets are written between two bursts and no turn
+// runs long.
+const size_t TURN_RELAY_LIMIT = 256 * 1024;
+const size_t TURN_OUTPUT_LIMIT = 32 * 1024 * 1024;
 
 enum slot_state {
     SLOT_FREE,
@@ -32,34 +42,57 @@ enum slot_state {
 
 struct room_rules {
     int places;                 // connections served at once, 1..ROOM_MAX_PLACES (default 256)
-    int per_address;            // connections at once from one address (default 8)
+    int per_address;            // connections at once from one address, and the burst of new
+                                // ones it may open before the rate of one a second (default 8)
     long long hello_timeout_ms; // from the connect to a completed hello (default 10000)
+    int line_rate;              // frames a second from one connection, in bursts of up to twice
+                                // that; 0: no limit (default 20)
+    size_t max_buffered;        // unsent output of all connections together; 0: no limit
+                                // (default 64 MiB)
+    size_t output_limit;        // unsent output one member may keep; 0: no limit (OUTPUT_LIMIT)
 };
 
 struct room_slot {
     slot_state state;
-    bool overflowed;           // output passed OUTPUT_LIMIT; dropped once the current event is done
+    bool overflowed;           // picked to free the room's output; dropped once the event is done
     std::string peer;          // how the log names the connection, e.g. "127.0.0.1:50000"
     std::string address;       // what the per-address cap counts, e.g. "127.0.0.1"
+    int record;                // the address's record in the room's address book
     long long opened_ms;       // the hello deadline counts from here
     unsigned long long serial; // opening order: the oldest greeting connection goes first
     std::string name;
-    std::string input;  // received bytes after the last complete frame
+    std::string canonical; // the name in the form the "(n)" rule compares
+    std::string input;     // received bytes not yet taken as frames
+    rate_bucket lines;
+    // -1 while the connection is read; else its input holds a whole frame that waits, for its
+    // line rate or the next turn, until this time, and nothing more is read before.
+    long long held_until_ms;
     std::string output; // bytes for the socket; the first output_sent of them are gone
     size_t output_sent;
-    // The member frame in output that no byte of has been sent yet, if any (else npos): a newer
-    // one replaces it rather than queue behind it.
-    size_t member_frame_at;
-    size_t member_frame_length;
+    // The room's member frame goes out after output[0..list_at) (npos: none is due), and
+    // list_sent bytes of it are gone.  One that has not begun is moved to the end by a newer one.
+    size_t list_at;
+    size_t list_sent;
 };
 
 struct room {
     room_rules rules;
+    int slot_count;            // the slots in use: one more than the places
     unsigned long long opened; // connections opened so far
     room_slot slots[ROOM_SLOTS];
     int order[ROOM_SLOTS]; // member slots in order of joining
     int member_count;
-    std::string log; // lines for the operator, each ending in "\n"; the event loop drains it
+    // The newest member frame, one copy for every connection it is due to, and how many.
+    std::string member_frame;
+    int member_frame_holders;
+    size_t buffered; // unsent bytes in the slots' own outputs, the member frame not included
+    int overflowed;  // members picked to free the room's output and not dropped yet
+    // Bytes queued since the turn began (room_tick): relay frames, and for all members together.
+    size_t turn_relayed, turn_queued;
+    int tick_from; // where room_tick starts, in turn, for the connections whose frames wait
+    address_book addresses;
+    long long summaries_ms; // when refusals are next summed up in the log
+    std::string log;        // lines for the operator, each ending in "\n"; the event loop drains it
 };
 
 void room_default_rules(room_rules *rules);
@@ -70,19 +103,24 @@ void room_init(room *r, const room_rules *rules);
 // A new connection.  peer: address and port as logged ("10.0.0.5:50000", "[::1]:50000");
 // address: the address alone, as counted for the per-address cap ("10.0.0.5", "::1"); the caller
 // has already turned IPv4-mapped IPv6 into IPv4.  now_ms: a monotonic clock in milliseconds.
-// Returns the new slot, or -1 when the newcomer is refused (over the per-address cap, or every
-// place holds a member); the refusal is logged and the caller closes the socket.
-// To make room it may mark the oldest greeting connection SLOT_DEAD (logged): the caller must
-// close and release every slot for which room_wants_close is true before its next room_open.
+// Returns the new slot, or -1 when the newcomer is refused (over the per-address cap, over the
+// connection rate, or every place holds a member); the refusal is logged and the caller closes
+// the socket.  To make room it may mark a greeting connection SLOT_DEAD (logged): the one that
+// opened first of the address that holds the most, the newcomer counted.  The caller must close
+// and release every slot for which room_wants_close is true before its next room_open.
 int room_open(room *r, const char *peer, const char *address, long long now_ms);
 
-// Closes (marks SLOT_DEAD, logged) greeting connections whose hello deadline has passed.
-// Returns the milliseconds until the next deadline, or -1 when no connection is greeting; the
-// event loop uses it as its poll timeout.
+// A connection the caller refused before the room saw it (from outside --allow), for the log.
+void room_refuse(room *r, const char *peer, const char *address, long long now_ms);
+
+// The event loop calls this once at the start of every turn.  It closes (marks SLOT_DEAD,
+// logged) greeting connections whose hello deadline has passed, takes the waiting frames that
+// are due, and sums up refusals in the log.  Returns the milliseconds until something is next
+// due, or -1 when nothing is; the event loop uses it as its poll timeout.
 long long room_tick(room *r, long long now_ms);
 
-// Bytes read from a slot's connection.
-void room_receive(room *r, int slot, const char *bytes, size_t count);
+// Bytes read from a slot's connection at now_ms; only while room_reads is true.
+void room_receive(room *r, int slot, const char *bytes, size_t count, long long now_ms);
 
 // The connection was closed by its peer or failed; the slot becomes SLOT_DEAD.
 void room_hang_up(room *r, int slot);
@@ -91,9 +129,16 @@ void room_hang_up(room *r, int slot);
 // still to say hello are closed at once.
 void room_announce_end(room *r);
 
-// Unsent output of a slot: returns its length and points *bytes at it.
+// The next piece of a slot's unsent output: returns its length, 0 when nothing is unsent, and
+// points *bytes at it.  room_sent then takes count bytes of that piece at most.
 size_t room_unsent(const room *r, int slot, const char **bytes);
 void room_sent(room *r, int slot, size_t count);
+// All of a slot's unsent output.
+size_t room_unsent_length(const room *r, int slot);
+
+// The event loop has written to every connection what its socket would take: members that still
+// have more than the rules' output_limit unsent are dropped.
+void room_after_writes(room *r);
 
 // True when the event loop should read from the slot.
 bool room_reads(const room *r, int slot);
@@ -105,7 +150,8 @@ void room_release(room *r, int slot);
 std::string room_cut_name(const char *bytes, size_t count);
 // The name as sent in the hello, cut, with ";" and control bytes as "_", and never empty.
 std::string room_safe_name(const char *bytes, size_t count);
-// A safe name, or when a member already has it, the name with the smallest free "(n)".
+// A safe name, or when a member already has one that looks the same (canonical_name), the name
+// with the smallest free "(n)".
 std::string room_unique_name(const room *r, const std::string &name);
 std::string room_member_frame(const room *r);
 std::string room_relay_frame(const std::string &name, const char *text, size_t count);

@@ -5,28 +5,16 @@
 #include <string.h>
 
 #include "client/protocol.h"
+#include "server/canonical_name.h"
 
 // 名無しさん in Shift-JIS, the client's own stand-in for a name left empty.  Written as bytes
 // because the fuzz targets compile this file without converting literals to Shift-JIS.
 static const char STAND_IN_NAME[] = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
 
-// The longest start of the bytes that fits in limit without parting a lead byte from the byte
-// after it, whatever that byte is: the client pairs them the same way.
-static size_t cut_length(const char *bytes, size_t count, size_t limit) {
-    size_t kept = 0;
-    while (kept < count) {
-        size_t width =
-            is_shift_jis_lead_byte((unsigned char)bytes[kept]) && kept + 1 < count ? 2 : 1;
-        if (kept + width > limit) {
-            break;
-        }
-        kept += width;
-    }
-    return kept;
-}
-
+// An escape is one character to the client, so a cut never parts it, nor a lead byte from the
+// byte after it, whatever that byte is: the client pairs them the same way.
 std::string room_cut_name(const char *bytes, size_t count) {
-    return std::string(bytes, cut_length(bytes, count, NAME_LIMIT));
+    return std::string(bytes, cut_at_character(bytes, count, NAME_LIMIT));
 }
 
 std::string room_safe_name(const char *bytes, size_t count) {
@@ -49,9 +37,11 @@ std::string room_safe_name(const char *bytes, size_t count) {
     return name;
 }
 
+// Names that look the same count as the same: ｏｂｓｅｒｖｅｒ and "observer " are observer.
 static bool name_taken(const room *r, const std::string &name) {
+    std::string form = canonical_name(name.data(), name.size());
     for (int i = 0; i < r->member_count; i++) {
-        if (r->slots[r->order[i]].name == name) {
+        if (r->slots[r->order[i]].canonical == form) {
             return true;
         }
     }
@@ -62,12 +52,13 @@ std::string room_unique_name(const room *r, const std::string &name) {
     if (!name_taken(r, name)) {
         return name;
     }
-    // Each n gives a different ending, and there are fewer members than slots, so this ends.
+    // Each n gives a different ending, so different forms, and there are fewer members than
+    // slots, so this ends.
     for (int n = 2;; n++) {
         char suffix[16];
         snprintf(suffix, sizeof suffix, "(%d)", n);
-        std::string candidate(name, 0,
-                              cut_length(name.data(), name.size(), NAME_LIMIT - strlen(suffix)));
+        std::string candidate(
+            name, 0, cut_at_character(name.data(), name.size(), NAME_LIMIT - strlen(suffix)));
         candidate += suffix;
         if (!name_taken(r, candidate)) {
             return candidate;

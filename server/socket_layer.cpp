@@ -246,6 +246,10 @@ net_socket net_accept(net_socket listener, net_peer *from, net_accept_failure *f
         *failure = NET_ACCEPT_FAILED;
         return NET_NO_SOCKET;
     }
+    // Output goes out as whole frames, once a turn; when a burst is split over two turns, Nagle's
+    // rule would hold the second part back until the peer's delayed acknowledgement.
+    int on = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, (const char *)&on, sizeof on);
     describe(&address, from);
     return s;
 }

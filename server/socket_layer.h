@@ -54,8 +54,8 @@ net_socket net_listen(const char *address, int port, std::string *shown, std::st
 // What net_accept returns besides a socket when none came.
 enum net_accept_failure { NET_ACCEPT_NONE_WAITING, NET_ACCEPT_NO_DESCRIPTORS, NET_ACCEPT_FAILED };
 
-// Accepts one waiting connection as a non-blocking socket and fills *from; NET_NO_SOCKET when
-// none is waiting or accepting failed, and then *failure says which.
+// Accepts one waiting connection as a non-blocking socket without Nagle's delay and fills *from;
+// NET_NO_SOCKET when none is waiting or accepting failed, and then *failure says which.
 net_socket net_accept(net_socket listener, net_peer *from, net_accept_failure *failure);
 
 // Keep-alive probes on an idle connection, and a limit on how long sent data may go

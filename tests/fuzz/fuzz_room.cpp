@@ -9,11 +9,18 @@
 #include <string.h>
 
 #include <string>
+#include <string_view>
 
 static room g_room;
+// The input picks rooms of 1..16 places, so at most this many slots are used.
+static const int SLOTS = 17;
 // Bytes taken from each slot's output since its last complete frame, as a client would hold them.
-static std::string g_partial[ROOM_SLOTS];
+static std::string g_partial[SLOTS];
 static int g_high; // one past the highest slot opened in this run
+// Terminators each open slot was fed; each address's connection tokens (thousandths) as of
+// g_token_ms, counted apart from the room; each slot's address, as an index into ADDRESSES.
+static long long g_fed[SLOTS], g_tokens[5], g_token_ms[5];
+static int g_address[SLOTS];
 
 static const char *const ADDRESSES[] = {"10.0.0.1", "10.0.0.2", "127.0.0.1", "::1", "2001:db8::1"};
 static const int ADDRESS_COUNT = (int)(sizeof ADDRESSES / sizeof ADDRESSES[0]);
@@ -31,7 +38,7 @@ static bool holds_place(const room_slot *s) {
     return s->state != SLOT_FREE && s->state != SLOT_DEAD;
 }
 
-static bool is_safe_name(const std::string &name) {
+static bool is_safe_name(std::string_view name) {
     for (unsigned char c : name) {
         if (c < 0x20 || c == 0x7f || c == ';') {
             return false;
@@ -40,42 +47,60 @@ static bool is_safe_name(const std::string &name) {
     return !name.empty() && name.size() <= NAME_LIMIT;
 }
 
-// Every frame a connection can be sent: ver_err, the shutdown notice, a relay whose name is safe,
-// or a member list of unique safe names, each followed by CR LF.  A stray 0x80 would cut a frame
-// into pieces that are none of these.
-static void check_frame(const std::string &payload) {
+// Every frame a connection can be sent: ver_err, the shutdown notice, a relay whose name is safe
+// and whose text is not empty, or a member list of safe names (check_names finds twins), each
+// followed by CR LF.  A stray 0x80 would cut a frame into pieces that are none of these.
+static void check_frame(std::string_view payload) {
     if (payload == "ver_err" || payload == "dserver_end\n") {
         return;
     }
-    std::string seen = "\r\n";
-    for (size_t at = 1, end; payload[0] == 'e' && at < payload.size(); at = end + 2) {
+    for (size_t at = 1, end; !payload.empty() && payload[0] == 'e' && at < payload.size();
+         at = end + 2) {
         end = payload.find("\r\n", at);
-        std::string name = payload.substr(at, end - at);
-        if (end == std::string::npos || !is_safe_name(name) ||
-            seen.find("\r\n" + name + "\r\n") != std::string::npos) {
+        if (end == payload.npos || !is_safe_name(payload.substr(at, end - at))) {
             abort();
         }
-        seen += name + "\r\n";
     }
     size_t semicolon = payload.find(';');
-    if (payload[0] != 'e' && (payload[0] != 'd' || semicolon == std::string::npos ||
-                              !is_safe_name(payload.substr(1, semicolon - 1)))) {
+    if (payload.empty() ||
+        (payload[0] != 'e' &&
+         (payload[0] != 'd' || semicolon == payload.npos || semicolon + 1 == payload.size() ||
+          !is_safe_name(payload.substr(1, semicolon - 1))))) {
         abort();
+    }
+}
+
+// Members' names differ in the forms the "(n)" rule compares; the room tests pin the forms.
+static void check_names(void) {
+    for (int i = 0; i < g_room.member_count; i++) {
+        for (int j = 0; j < i; j++) {
+            if (g_room.slots[g_room.order[i]].canonical ==
+                g_room.slots[g_room.order[j]].canonical) {
+                abort();
+            }
+        }
     }
 }
 
 // The socket takes up to count bytes of the slot's output; every finished frame is checked.
 static void send_some(int slot, size_t count) {
     const char *bytes;
-    size_t unsent = room_unsent(&g_room, slot, &bytes);
-    const char *at = bytes, *stop = bytes + (count < unsent ? count : unsent), *end;
-    while ((end = (const char *)memchr(at, FRAME_TERMINATOR, (size_t)(stop - at))) != NULL) {
-        check_frame(g_partial[slot].append(at, end));
-        g_partial[slot].clear();
-        at = end + 1;
+    size_t unsent;
+    while (count > 0 && (unsent = room_unsent(&g_room, slot, &bytes)) > 0) {
+        const char *at = bytes, *stop = bytes + (count < unsent ? count : unsent), *end;
+        while ((end = (const char *)memchr(at, FRAME_TERMINATOR, (size_t)(stop - at))) != NULL) {
+            if (g_partial[slot].empty()) {
+                check_frame(std::string_view(at, (size_t)(end - at)));
+            } else {
+                check_frame(g_partial[slot].append(at, end));
+                g_partial[slot].clear();
+            }
+            at = end + 1;
+        }
+        g_partial[slot].append(at, stop);
+        room_sent(&g_room, slot, (size_t)(stop - bytes));
+        count -= (size_t)(stop - bytes);
     }
-    g_partial[slot].append(at, stop);
-    room_sent(&g_room, slot, (size_t)(stop - bytes));
 }
 
 static void release_finished(void) {
@@ -91,84 +116,161 @@ static void release_finished(void) {
     }
 }
 
-// Unsent output ends with a whole frame and passes the limit by one frame at most; the member
-// count, the places and the per-address cap hold.
-static void check_room(void) {
-    int members = 0, places = 0, from[ADDRESS_COUNT] = {0};
+static long long terminators(const char *bytes, size_t count) {
+    long long n = 0;
+    for (const char *end = bytes + count;
+         (bytes = (const char *)memchr(bytes, FRAME_TERMINATOR, (size_t)(end - bytes)));) {
+        n++, bytes++;
+    }
+    return n;
+}
+
+// Members, places, the per-address cap; the unsent output as the room counts it, and the members'
+// (the member frame once) within --max-buffered; each open connection's frames taken within its
+// line rate, and none left waiting while it is read or held longer than a token takes.
+static void check_room(long long now_ms) {
+    int members = 0, places = 0, holders = 0, from[ADDRESS_COUNT] = {0};
+    size_t buffered = 0, members_unsent = 0;
+    const room_rules *rules = &g_room.rules;
     for (int i = 0; i < g_high; i++) {
         const room_slot *s = &g_room.slots[i];
+        if (s->state == SLOT_FREE) {
+            continue;
+        }
         const char *bytes;
-        size_t unsent = room_unsent(&g_room, i, &bytes), last = unsent - 1;
-        if (unsent > 0 && (unsigned char)bytes[last] != FRAME_TERMINATOR) {
-            abort();
-        }
-        while (unsent > OUTPUT_LIMIT && last > 0 &&
-               (unsigned char)bytes[last - 1] != FRAME_TERMINATOR) {
-            last--; // to the start of the last frame, which alone may lie beyond the limit
-        }
-        if (unsent > OUTPUT_LIMIT && last > OUTPUT_LIMIT) {
+        size_t unsent = room_unsent(&g_room, i, &bytes);
+        if (unsent > 0 && (unsigned char)bytes[unsent - 1] != FRAME_TERMINATOR) {
             abort();
         }
         members += s->state == SLOT_MEMBER;
         places += holds_place(s);
-        for (int a = 0; a < ADDRESS_COUNT; a++) {
-            from[a] += holds_place(s) && s->address == ADDRESSES[a];
-            if (from[a] > g_room.rules.per_address) {
-                abort();
-            }
+        holders += s->list_at != std::string::npos;
+        size_t own = s->output.size() - s->output_sent;
+        buffered += own;
+        members_unsent += s->state == SLOT_MEMBER ? own : 0;
+        if (holds_place(s) && ++from[g_address[i]] > rules->per_address) {
+            abort();
+        }
+        if (s->state != SLOT_GREETING && s->state != SLOT_MEMBER) {
+            continue;
+        }
+        long long waiting = terminators(s->input.data(), s->input.size());
+        long long taken = g_fed[i] - waiting;
+        long long allowed =
+            2 * rules->line_rate + rules->line_rate * (now_ms - s->opened_ms) / 1000;
+        long long hold = s->held_until_ms - now_ms;
+        if ((rules->line_rate > 0 && taken > allowed) || (waiting > 0 && room_reads(&g_room, i)) ||
+            hold > (rules->line_rate > 0 ? (1000 + rules->line_rate - 1) / rules->line_rate : 0) ||
+            (s->held_until_ms >= 0 && hold < 0)) { // a tick takes what is due
+            abort();
         }
     }
-    if (members != g_room.member_count || places > g_room.rules.places) {
+    members_unsent += holders > 0 ? g_room.member_frame.size() : 0;
+    if (members != g_room.member_count || places > rules->places || g_room.overflowed != 0 ||
+        holders != g_room.member_frame_holders || buffered != g_room.buffered ||
+        (rules->max_buffered > 0 && members_unsent > rules->max_buffered) ||
+        g_room.turn_relayed > TURN_RELAY_LIMIT + FRAME_LIMIT + 40) { // a turn's relays stop there
         abort();
     }
 }
 
-// A newcomer is refused only over its address's cap or by a room of members, and displaces
-// nobody then; otherwise it displaces the oldest greeting connection when the room is full.
+// A newcomer is refused only over its address's cap, over its connection rate (a burst of the
+// cap, then one a second) or by a room of members, and displaces nobody then; otherwise, when the
+// room is full, it displaces the greeting connection that opened first of the address holding
+// the most, the newcomer counted, or of all the addresses tied for the most.
 static void open_one(input *in, long long now_ms) {
     release_finished(); // as the event loop must before it opens another
-    const char *address = ADDRESSES[next(in) % ADDRESS_COUNT];
-    std::string peer =
-        strchr(address, ':') ? "[" + std::string(address) + "]:1" : std::string(address) + ":1";
-    int places = 0, from_address = 0, oldest = -1;
-    for (int i = 0; i < g_high; i++) {
+    int a = (int)(next(in) % ADDRESS_COUNT);
+    const char *address = ADDRESSES[a]; // as the log's name for the peer too
+    int places = 0, from_address = 0, greeting[ADDRESS_COUNT] = {0}, most = 0, evicted = -1;
+    int high = g_high;
+    slot_state before[SLOTS];
+    for (int i = 0; i < high; i++) {
         const room_slot *s = &g_room.slots[i];
+        before[i] = s->state;
         places += holds_place(s);
-        from_address += holds_place(s) && s->address == address;
-        if (s->state == SLOT_GREETING && (oldest < 0 || s->serial < g_room.slots[oldest].serial)) {
-            oldest = i;
+        from_address += holds_place(s) && g_address[i] == a;
+        greeting[g_address[i]] += s->state == SLOT_GREETING;
+    }
+    greeting[a]++; // the newcomer
+    for (int b = 0; b < ADDRESS_COUNT; b++) {
+        most = greeting[b] > most ? greeting[b] : most;
+    }
+    for (int i = 0; i < high; i++) {
+        if (before[i] == SLOT_GREETING && greeting[g_address[i]] == most &&
+            (evicted < 0 || g_room.slots[i].serial < g_room.slots[evicted].serial)) {
+            evicted = i;
         }
     }
-    int slot = room_open(&g_room, peer.c_str(), address, now_ms);
-    g_high = slot >= g_high ? slot + 1 : g_high;
+    // The rate's tokens: one a second, up to the cap; the cap's refusals take none.
+    long long refill = g_tokens[a] + now_ms - g_token_ms[a],
+              burst = 1000LL * g_room.rules.per_address;
+    g_tokens[a] = refill < burst ? refill : burst, g_token_ms[a] = now_ms;
+    bool over_cap = from_address >= g_room.rules.per_address;
+    bool over_rate = !over_cap && g_tokens[a] < 1000;
+    g_tokens[a] -= over_cap || over_rate ? 0 : 1000;
     bool full = places >= g_room.rules.places;
-    bool refused = from_address >= g_room.rules.per_address || (full && oldest < 0);
-    bool displaced = oldest >= 0 && g_room.slots[oldest].state == SLOT_DEAD;
-    if (slot >= ROOM_SLOTS || (slot < 0) != refused || displaced != (slot >= 0 && full) ||
+    bool refused = over_cap || over_rate || (full && evicted < 0);
+    int slot = room_open(&g_room, address, address, now_ms);
+    g_high = slot >= g_high ? slot + 1 : g_high;
+    for (int i = 0; i < high; i++) {
+        slot_state want = i == evicted && full && !refused ? SLOT_DEAD : before[i];
+        if (i != slot && g_room.slots[i].state != want) {
+            abort();
+        }
+    }
+    if (slot >= SLOTS || (slot < 0) != refused ||
         (slot >= 0 && g_room.slots[slot].state != SLOT_GREETING)) {
         abort();
     }
+    if (slot >= 0) {
+        g_fed[slot] = 0;
+        g_address[slot] = a;
+    }
 }
 
-// Input: three bytes of rules (places, per-address cap, hello timeout), then steps, each an
-// operation byte and its arguments.
+// Feeds bytes to an open slot in chunks, as the event loop reads them: only while the room reads.
+static void feed(int slot, const char *bytes, size_t size, size_t chunk, long long now_ms) {
+    for (size_t at = 0; at < size && room_reads(&g_room, slot); at += chunk) {
+        size_t count = size - at < chunk ? size - at : chunk;
+        g_fed[slot] += terminators(bytes + at, count);
+        room_receive(&g_room, slot, bytes + at, count, now_ms);
+    }
+}
+
+// Input: one byte for the places (low four bits), the line rate and --max-buffered (two bits
+// each), one for the per-address cap and the output limit, one for the hello timeout; then steps,
+// each an operation byte and its arguments.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const int LINE_RATES[4] = {0, 1, 3, 20};
+    static const size_t MAX_BUFFERED[4] = {1500000, 3000, 200000, 3 << 20};
+    static const size_t OUTPUT_LIMITS[4] = {OUTPUT_LIMIT, 600, 20000, 300000};
     input in = {data, size, 0};
-    room_rules rules = {1 + (int)(next(&in) % 8), 1 + (int)(next(&in) % 4),
-                        10 * (1 + (long long)next(&in))}; // taken in this order
+    unsigned shape = next(&in), cap = next(&in);
+    room_rules rules = {1 + (int)(shape % 16),           1 + (int)(cap % 4),
+                        10 * (1 + (long long)next(&in)), LINE_RATES[shape >> 4 & 3],
+                        MAX_BUFFERED[shape >> 6],        OUTPUT_LIMITS[cap >> 2 & 3]};
+    // The line only room_after_writes may log; no name can end a line as it does.
+    std::string over_limit =
+        "dropped: unsent output over " +
+        (cap >> 2 & 3 ? std::to_string(rules.output_limit) + " bytes" : "1 MiB") + "\n";
     room_init(&g_room, &rules);
     for (int i = 0; i < g_high; i++) {
         g_partial[i].clear();
+    }
+    for (int a = 0; a < ADDRESS_COUNT; a++) {
+        g_tokens[a] = 1000LL * rules.per_address;
+        g_token_ms[a] = 0;
     }
     g_high = 0;
     long long now_ms = 0;
     bool ended = false;
 
     while (in.at < in.size && !ended) {
-        unsigned op = next(&in) % 8;
+        unsigned byte = next(&in), op = byte % 8, rare = byte >= 0xF8; // rare: op's rarer form
         int slot = 0;
         if (op == 1 || op == 2 || op == 3 || op == 5) { // a slot in use, chosen by the next byte
-            int used[ROOM_SLOTS], count = 0;
+            int used[SLOTS], count = 0;
             for (int i = 0; i < g_high; i++) {
                 used[count] = i;
                 count += g_room.slots[i].state != SLOT_FREE;
@@ -190,17 +292,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             in.at += length;
             bytes += how & 2 ? "\x80" : "";
             bytes += how & 4 ? "end\n\x80" : "";
-            for (size_t at = 0, chunk = 1 + (how >> 3) % 16; at < bytes.size(); at += chunk) {
-                room_receive(&g_room, slot, bytes.data() + at,
-                             bytes.size() - at < chunk ? bytes.size() - at : chunk);
-            }
-        } else if (op == 2) { // one large frame, now and then over the frame limit
-            std::string frame = std::string(next(&in) * 260, 'w') + "\x80";
-            room_receive(&g_room, slot, frame.data(), frame.size());
+            feed(slot, bytes.data(), bytes.size(), 1 + (how >> 3) % 16, now_ms);
+        } else if (op == 2) { // a frame of up to 255 bytes, or rarely one about 64 KiB
+            static char frame[FRAME_LIMIT + 130];
+            unsigned n = next(&in);
+            size_t length = !rare ? n : n < 128 ? FRAME_LIMIT - n : FRAME_LIMIT + n - 127;
+            memset(frame, 'w', length);
+            frame[length] = (char)FRAME_TERMINATOR;
+            feed(slot, frame, length + 1, 1 + length, now_ms);
         } else if (op == 3) {
             unsigned n = next(&in);
             send_some(slot, n >= 200 ? (size_t)-1 : (size_t)n * 37);
-        } else if (op == 4) {
+        } else if (op == 4) { // time passes and a turn of the event loop begins
             now_ms += 5 * (long long)next(&in);
             room_tick(&g_room, now_ms);
         } else if (op == 5) {
@@ -211,17 +314,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             room_announce_end(&g_room);
             ended = true;
         } else {
+            // The sockets take what they will; then members over the limit go, and only those.
+            bool over[SLOTS] = {false};
             for (int i = 0; i < g_high; i++) {
-                send_some(i, (size_t)-1);
+                send_some(i, next(&in) % 2 ? (size_t)-1 : 0);
+                over[i] = g_room.slots[i].state == SLOT_MEMBER &&
+                          room_unsent_length(&g_room, i) > rules.output_limit;
             }
+            room_after_writes(&g_room);
+            for (int i = 0; i < g_high; i++) {
+                over[i] && g_room.slots[i].state != SLOT_DEAD ? abort() : (void)0;
+            }
+        } // and only those writes drop a member for what it has not taken:
+        if (op != 7 && g_room.log.find(over_limit) != g_room.log.npos) {
+            abort();
         }
-        check_room();
+        g_room.log.clear();
+        check_room(now_ms);
+        check_names();
     }
     for (int i = 0; i < g_high; i++) {
         send_some(i, (size_t)-1);
     }
-    check_room();
+    check_room(now_ms);
     release_finished();
-    g_room.log.clear();
+    // Every byte this run took is given back, or libFuzzer's leak check runs it all again.
+    for (int i = 0; i < g_high; i++) {
+        g_room.slots[i].state != SLOT_FREE ? room_release(&g_room, i) : (void)0;
+        std::string().swap(g_partial[i]);
+    }
+    std::string().swap(g_room.log), std::string().swap(g_room.member_frame);
     return 0;
 }

@@ -240,7 +240,7 @@ TEST(server_loopback, crowds_that_never_say_hello_do_not_keep_a_member_out) {
         const char *logged;
     } rows[] = {
         {1, "refused: over 8 connections from one address"},
-        {300, "closed: room full, oldest connection without hello"},
+        {300, "closed: room full, made way for a newcomer"},
     };
     for (const auto &row : rows) {
         server_process sp;
@@ -338,7 +338,7 @@ TEST(server_loopback, ipv6_dual_stack_and_allow) {
 
 TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     const std::string shacho = "\x8e\xd0\x92\xb7"; // 社長 in Shift-JIS
-    const std::string n31(31, 'n');
+    const std::string n23(23, 'n'), mu = "&#x30E0";
     struct {
         std::string sent, listed;
     } rows[] = {
@@ -348,8 +348,8 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
         {"", "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1"}, // 名無しさん
         {shacho, shacho},
         {shacho, shacho + "(2)"},
-        {n31, n31},
-        {n31, std::string(28, 'n') + "(2)"},
+        {n23 + mu + mu, n23 + mu}, // ム escaped: never cut inside
+        {n23 + mu + mu, n23 + "(2)"},
     };
     const char *address = "127.0.0.22";
     server_process sp;
@@ -375,6 +375,8 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     std::string logged = server_under_wine() ? shacho : "\xe7\xa4\xbe\xe9\x95\xb7";
     EXPECT_TRUE(has(log, "(" + logged + ") joined as " + logged + "(2)")) << log;
     EXPECT_TRUE(has(log, server_under_wine() ? "(a_b\xfd) joined" : "(a_b?) joined")) << log;
+    std::string logged_mu = server_under_wine() ? "\x83\x80" : "\xe3\x83\xa0";
+    EXPECT_TRUE(has(log, "(" + n23 + logged_mu + ") joined as " + n23 + "(2)")) << log;
     for (size_t at = 0, end; at < log.size(); at = end + 1) {
         end = log.find('\n', at) == std::string::npos ? log.size() : log.find('\n', at);
         std::string shape = log.substr(at, 20); // each digit as 9
@@ -386,6 +388,72 @@ TEST(server_loopback, names_are_made_safe_and_unique_and_logged_readably) {
     for (peer &q : p) {
         peer_close(&q);
     }
+}
+
+// Reads until each member has seen want, failing on other frames but lists; returns how many did.
+static int all_see(peer *members, int count, const std::string &want) {
+    int connected = 0;
+    for (int i = 0; i < count; i++) {
+        std::string got;
+        int status;
+        while ((status = peer_read_frame(&members[i], &got, WAIT_MS)) == PEER_FRAME &&
+               got != want) {
+            EXPECT_EQ('e', got[0]) << "member " << i << " got " << printable(got.substr(0, 60));
+        }
+        connected += status == PEER_FRAME;
+    }
+    return connected;
+}
+
+// The hello and 32,000 empty frames in one write once dropped every member: they were all queued
+// before anything was written.  Empty frames are not relayed, and with --line-rate 0 nothing
+// holds the next line back.
+TEST(server_loopback, a_burst_in_one_write_drops_no_member) {
+    const char *options[] = {"--listen", "127.0.0.25", "--per-address", "64", "--line-rate",
+                             "0",        NULL};
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options));
+    static peer members[50];
+    for (int i = 0; i < 50; i++) {
+        ASSERT_TRUE(joined(&members[i], &sp, "127.0.0.25", "m" + std::to_string(i), 0));
+    }
+    peer flooder;
+    const std::string name(31, 'f');
+    ASSERT_TRUE(peer_connect(&flooder, &sp, "127.0.0.25", 0));
+    ASSERT_TRUE(
+        peer_send(&flooder, "vantrel002;" + name + T + std::string(32000, '\x80') + "x" + T));
+    EXPECT_EQ(50, all_see(members, 50, "d" + name + ";x"));
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    for (peer &p : members) {
+        peer_close(&p);
+    }
+    peer_close(&flooder);
+}
+
+// A log nobody reads: standard error is a full pipe.  The room goes on, and a stop still ends it.
+TEST(server_loopback, a_log_nobody_reads_stops_neither_the_chat_nor_the_end) {
+    const char *options[] = {"--listen", "127.0.0.26", "--allow", "127.0.0.1", NULL};
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options, 0, true));
+    for (int i = 0; i < 150; i++) { // a refusal line each, more than the pipe holds
+        peer refused;
+        std::string from = "127.0.12." + std::to_string(i + 1);
+        ASSERT_TRUE(peer_connect(&refused, &sp, "127.0.0.26", 0, from.c_str())) << from;
+        EXPECT_TRUE(peer_wait_closed(&refused, WAIT_MS)) << from;
+        peer_close(&refused);
+    }
+    peer a, b;
+    ASSERT_TRUE(joined(&a, &sp, "127.0.0.26", "A", 0) && joined(&b, &sp, "127.0.0.26", "B", 0));
+    EXPECT_EQ(1, all_see(&a, 1, "eA\r\nB\r\n"));
+    ASSERT_TRUE(peer_send_frame(&a, "still talking\r\n"));
+    EXPECT_EQ(1, all_see(&b, 1, "dA;still talking\r\n"));
+    long long asked = now_ms();
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    printf("log on a full pipe: the server ended %lld ms after SIGTERM\n", now_ms() - asked);
+    EXPECT_LE(now_ms() - asked, 1500);
+    peer_close(&a);
+    peer_close(&b);
+    close(sp.log_fd);
 }
 
 // Runs a shell command (ip, nsenter); true when it succeeded.

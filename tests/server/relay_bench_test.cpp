@@ -83,9 +83,9 @@ static bool run_round(peer *p, const std::string *lines, double deadline) {
 }
 
 TEST(server_bench, DISABLED_relay_throughput_with_50_clients) {
-    const char *address = "127.0.0.7";
+    const char *address = "127.0.0.7", *options[] = {"--listen", address, "--line-rate", "0", NULL};
     server_process sp;
-    ASSERT_TRUE(server_start(&sp, address));
+    ASSERT_TRUE(server_start_with(&sp, options));
     peer p[CLIENTS];
     for (int i = 0; i < CLIENTS; i++) {
         char from[32];

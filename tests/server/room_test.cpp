@@ -1,6 +1,7 @@
 // The room's rules without sockets: hellos, relays, member lists, goodbyes and the limits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "server/room.h"
@@ -17,14 +18,15 @@ static room *fresh_room(const room_rules *rules = NULL) {
 // What the slot was sent since the last call, as if the socket took all of it.
 static std::string take_output(room *r, int slot) {
     const char *bytes;
-    size_t count = room_unsent(r, slot, &bytes);
-    std::string out(bytes, count);
-    room_sent(r, slot, count);
+    std::string out;
+    for (size_t count; (count = room_unsent(r, slot, &bytes)) > 0; room_sent(r, slot, count)) {
+        out.append(bytes, count);
+    }
     return out;
 }
 
-static void feed(room *r, int slot, const std::string &bytes) {
-    room_receive(r, slot, bytes.data(), bytes.size());
+static void feed(room *r, int slot, const std::string &bytes, long long now_ms = 0) {
+    room_receive(r, slot, bytes.data(), bytes.size(), now_ms);
 }
 
 // A connection from its own address, so the per-address cap stays out of the way.
@@ -91,7 +93,7 @@ TEST(room_relays, frames_are_cut_the_same_whatever_the_chunking) {
     std::string lines = "hello\r\n" + T + std::string("a\0b\r\n", 5) + T + "\x83" + T + "\r\n" + T +
                         T + "last\r\n" + T;
     std::string want = "dTaro;hello\r\n" + T + "dTaro;" + std::string("a\0b\r\n", 5) + T +
-                       "dTaro;\x83" + T + "dTaro;\r\n" + T + "dTaro;" + T + "dTaro;last\r\n" + T;
+                       "dTaro;\x83" + T + "dTaro;\r\n" + T + "dTaro;last\r\n" + T; // no empty one
     const size_t chunks[] = {1, 2, 3, 7, 64, 100000};
     for (size_t chunk : chunks) {
         room *r = fresh_room();
@@ -183,18 +185,21 @@ TEST(room_limits, frames_over_64_kib_close_the_connection) {
 }
 
 TEST(room_limits, members_that_stop_taking_output_are_dropped_and_the_rest_go_on) {
-    room *r = fresh_room();
+    room_rules rules = {256, 8, 10000, 0, 0, OUTPUT_LIMIT};
+    room *r = fresh_room(&rules);
     int stalled1 = join(r, "S1");
     int talker = join(r, "T");
     int stalled2 = join(r, "S2");
     take_output(r, talker);
     const char *bytes;
-    size_t before = room_unsent(r, stalled1, &bytes); // its three member frames
+    size_t before = room_unsent_length(r, stalled1); // the member frame of all three
     std::string line(1000, 'w');
     int sent = 0;
     while (room_reads(r, stalled1) && sent < 2000) {
+        room_tick(r, sent); // one turn of the event loop each
         feed(r, talker, line + T);
         std::string got = take_output(r, talker);
+        room_after_writes(r);
         sent++;
         if (room_reads(r, stalled1)) {
             ASSERT_EQ(printable("dT;" + line + T), printable(got)) << "line " << sent;
@@ -207,7 +212,7 @@ TEST(room_limits, members_that_stop_taking_output_are_dropped_and_the_rest_go_on
     EXPECT_EQ(0u, room_unsent(r, stalled1, &bytes)) << "a dropped member's output is thrown away";
 
     feed(r, talker, "still here" + T);
-    EXPECT_EQ(printable("dT;still here" + T), printable(take_output(r, talker)));
+    EXPECT_EQ(printable("eT\r\n" + T + "dT;still here" + T), printable(take_output(r, talker)));
     EXPECT_NE(std::string::npos, r->log.find("(S2) dropped")) << r->log;
 }
 
@@ -231,7 +236,7 @@ TEST(room_end, members_get_the_shutdown_notice_and_are_closed_after_it) {
 
 // Who makes way for whom is checked on every open by the fuzz target; here, the log line.
 TEST(room_limits, a_room_of_members_refuses_one_more) {
-    room_rules rules = {2, 8, 10000}; // places, per address, hello timeout
+    room_rules rules = {2, 8, 10000, 0, 0, 0}; // places, per address, hello timeout, no limits
     room *r = fresh_room(&rules);
     int m1 = join(r, "M1"), m2 = join(r, "M2");
     EXPECT_EQ(-1, open_from(r, 3, 500));
@@ -240,7 +245,7 @@ TEST(room_limits, a_room_of_members_refuses_one_more) {
 }
 
 TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
-    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000}; // places held to what the slots serve
+    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000, 0, 0, 0}; // held to what slots serve
     room *r = fresh_room(&rules);
     for (int i = 0; i < ROOM_MAX_PLACES; i++) {
         ASSERT_EQ(i, open_from(r, i, i));
@@ -251,7 +256,7 @@ TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
 }
 
 TEST(room_hello, the_deadline_counts_from_the_connect_whatever_trickles_in) {
-    room_rules rules = {256, 8, 10000};
+    room_rules rules = {256, 8, 10000, 0, 0, 0};
     room *r = fresh_room(&rules);
     EXPECT_EQ(-1, room_tick(r, 0)) << "nobody greeting, no deadline";
     int trickler = open_from(r, 1, 1000);
@@ -300,6 +305,9 @@ TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
     join(r, boss);
     join(r, fifteen + "x");
     join(r, "x" + fifteen);
+    join(r, "observer");
+    join(r, "\xfb\xfc\x8b\xb4"); // 髙橋 in IBM's rows
+    join(r, "\xfa\x9c");         // 塚 in IBM's rows; NEC's ED 80 is sent escaped
     feed(r, second, "end\n" + T);
     room_release(r, second);
     // The base is cut to make room for the number, never inside a character.
@@ -310,6 +318,12 @@ TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
         {fifteen + "x", fifteen.substr(0, 28) + "(2)"},
         {"x" + fifteen, "x" + fifteen.substr(0, 26) + "(2)"},
         {"x", "x"},
+        // Look-alikes: NEC's rows, case with a space at the end, full width, an escape.
+        {"\xee\xe0\x8b\xb4", "\xee\xe0\x8b\xb4(2)"},
+        {"OBSERVER\x81\x40", "OBSERVER\x81\x40(2)"},
+        {"\x82\x8f\x82\x82\x82\x93\x82\x85\x82\x92\x82\x96\x82\x85\x82\x92",
+         "\x82\x8f\x82\x82\x82\x93\x82\x85\x82\x92\x82\x96\x82\x85\x82\x92(2)"},
+        {"&#xFA10", "&#xFA10(2)"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(printable(c.want), printable(room_unique_name(r, c.name)));
@@ -348,4 +362,36 @@ TEST(room_members, a_reader_behind_gets_only_the_newest_member_list) {
     join(r, "I");
     EXPECT_EQ(printable("eS\r\nA\r\nB\r\nC\r\nD\r\nE\r\nF\r\nG\r\nH\r\nI\r\n" + T),
               printable(take_output(r, slow)));
+}
+
+// Frames past the line rate wait, in order, for their tokens; empty ones take a token too.  Each
+// row: a tick of the event loop at that time, and the relays the listener has had by then.  Then
+// past --max-buffered the member with the most unsent output goes, and only it.
+TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_first) {
+    room_rules rules = {8, 8, 10000, 20, 4000, 0}; // 20 lines a second, bursts of 40; 4000 bytes
+    room *r = fresh_room(&rules);
+    int listener = join(r, "L"), stalled = join(r, "S"), talker = join(r, "T");
+    take_output(r, listener);
+    std::string burst, want, got;
+    for (int i = 0; i < 60; i++) { // every third one empty
+        burst += (i % 3 == 2 ? "" : std::to_string(i)) + T;
+        want += i % 3 == 2 ? "" : "dT;" + std::to_string(i) + T;
+    }
+    feed(r, talker, burst, 5000);
+    const long long rows[][2] = {{5000, 27}, {5049, 27}, {5050, 28}, {5100, 28},
+                                 {5500, 34}, {6000, 40}, {9000, 40}};
+    for (const auto &row : rows) {
+        room_tick(r, row[0]);
+        got += take_output(r, listener);
+        EXPECT_EQ(row[1], std::count(got.begin(), got.end(), T[0])) << "at " << row[0] << " ms";
+    }
+    EXPECT_EQ(printable(want), printable(got));
+    take_output(r, stalled);
+    for (int i = 0; i < 60 && room_reads(r, stalled); i++) {
+        feed(r, talker, std::string(100, 'x') + T, 9000 + 100 * i);
+        take_output(r, talker);
+        i % 2 == 0 ? take_output(r, listener) : ""; // behind by a line at times
+    }
+    EXPECT_TRUE(room_wants_close(r, stalled) && room_reads(r, listener) && room_reads(r, talker));
+    EXPECT_NE(std::string::npos, r->log.find("(S) dropped: the most unsent output")) << r->log;
 }

@@ -49,7 +49,8 @@ bool server_start(server_process *sp, const char *address) {
     return server_start_with(sp, options);
 }
 
-bool server_start_with(server_process *sp, const char *const *options, int descriptors) {
+bool server_start_with(server_process *sp, const char *const *options, int descriptors,
+                       bool stuck_log) {
     const char *argv[32];
     size_t argc = 0;
     if (server_under_wine()) {
@@ -71,11 +72,16 @@ bool server_start_with(server_process *sp, const char *const *options, int descr
     }
     argv[argc] = NULL;
     char log_path[] = "/tmp/vantrel-server-log-XXXXXX";
-    int log_fd = mkstemp(log_path);
-    if (log_fd < 0) {
+    int log_fd = mkstemp(log_path), stuck[2];
+    if (log_fd < 0 || (stuck_log && pipe(stuck) != 0)) {
         return false;
     }
     unlink(log_path);
+    if (stuck_log) {
+        fcntl(stuck[1], F_SETPIPE_SZ, 4096);
+        dup2(stuck[1], log_fd); // the read end stays open in this process, and unread
+        close(stuck[1]);
+    }
     // O_APPEND keeps the child's writes at the end while the parent reads with pread.
     fcntl(log_fd, F_SETFL, O_APPEND);
     int out[2];

@@ -14,10 +14,12 @@ struct server_process {
 
 // Starts the server with a free port and the given options (a NULL-ended list, or NULL), waits
 // for its listening line (at most five seconds, thirty under Wine) and fills *sp.  The child is
-// killed should this test program die first.  descriptors > 0 sets its open-file limit.  With
+// killed should this test program die first.  descriptors > 0 sets its open-file limit.
+// stuck_log makes its standard error a pipe of one page that nobody reads.  With
 // VANTREL_SERVER_EXE and VANTREL_WINE_PREFIX in the environment, the server started is that
 // Windows program, under Wine.
-bool server_start_with(server_process *sp, const char *const *options, int descriptors = 0);
+bool server_start_with(server_process *sp, const char *const *options, int descriptors = 0,
+                       bool stuck_log = false);
 // With "--listen address".
 bool server_start(server_process *sp, const char *address);
 // True when the server under test is the Windows program.
