@@ -12,6 +12,8 @@
 #include <iconv.h>
 #endif
 
+void (*log_output_sink)(const std::string &stamped) = NULL;
+
 static void local_time_stamp(char *text, size_t capacity) {
 #ifdef _WIN32
     SYSTEMTIME now;
@@ -77,6 +79,10 @@ void log_output_write(const std::string &lines) {
         out += stamp;
         out += log_output_readable(lines.data() + start, end - start);
         start = end;
+    }
+    if (log_output_sink != NULL) {
+        log_output_sink(out);
+        return;
     }
     fwrite(out.data(), 1, out.size(), stderr);
     fflush(stderr);

@@ -8,3 +8,7 @@
 // shows Shift-JIS; elsewhere they are converted from code page 932 to UTF-8, with "?" for a byte
 // that does not convert.
 void log_output_write(const std::string &lines);
+
+// Where the stamped lines go instead of standard error when set: the Windows service's daily
+// file (log_file_win32.cpp), which has no console.
+extern void (*log_output_sink)(const std::string &stamped);
