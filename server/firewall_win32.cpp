@@ -90,11 +90,19 @@ static HRESULT add_rule(INetFwRules *rules, void *data) {
     snprintf(port, sizeof port, "%d", request->port);
     const char *remote =
         request->remote_addresses->empty() ? "*" : request->remote_addresses->c_str();
-    enum { NAME, DESCRIPTION, GROUP, PROGRAM, PORT, REMOTE, TEXTS };
-    const char *texts[TEXTS] = {
+    enum {
+        BSTR_NAME,
+        BSTR_DESCRIPTION,
+        BSTR_GROUP,
+        BSTR_PROGRAM,
+        BSTR_PORT,
+        BSTR_REMOTE,
+        BSTR_COUNT
+    };
+    const char *texts[BSTR_COUNT] = {
         FIREWALL_RULE_NAME, RULE_DESCRIPTION, RULE_GROUP, request->program, port, remote};
-    BSTR wide[TEXTS];
-    for (int i = 0; i < TEXTS; i++) {
+    BSTR wide[BSTR_COUNT];
+    for (int i = 0; i < BSTR_COUNT; i++) {
         wide[i] = firewall_text(texts[i]);
         if (wide[i] == NULL) {
             result = E_OUTOFMEMORY;
@@ -103,25 +111,25 @@ static HRESULT add_rule(INetFwRules *rules, void *data) {
     // Each step only while all before it succeeded; the protocol before the port, since a rule
     // for any protocol takes no port.
     if (SUCCEEDED(result)) {
-        result = rule->put_Name(wide[NAME]);
+        result = rule->put_Name(wide[BSTR_NAME]);
     }
     if (SUCCEEDED(result)) {
-        result = rule->put_Description(wide[DESCRIPTION]);
+        result = rule->put_Description(wide[BSTR_DESCRIPTION]);
     }
     if (SUCCEEDED(result)) {
-        result = rule->put_Grouping(wide[GROUP]);
+        result = rule->put_Grouping(wide[BSTR_GROUP]);
     }
     if (SUCCEEDED(result)) {
-        result = rule->put_ApplicationName(wide[PROGRAM]);
+        result = rule->put_ApplicationName(wide[BSTR_PROGRAM]);
     }
     if (SUCCEEDED(result)) {
         result = rule->put_Protocol(NET_FW_IP_PROTOCOL_TCP);
     }
     if (SUCCEEDED(result)) {
-        result = rule->put_LocalPorts(wide[PORT]);
+        result = rule->put_LocalPorts(wide[BSTR_PORT]);
     }
     if (SUCCEEDED(result)) {
-        result = rule->put_RemoteAddresses(wide[REMOTE]);
+        result = rule->put_RemoteAddresses(wide[BSTR_REMOTE]);
     }
     if (SUCCEEDED(result)) {
         result = rule->put_Direction(NET_FW_RULE_DIR_IN);
@@ -138,7 +146,7 @@ static HRESULT add_rule(INetFwRules *rules, void *data) {
     if (SUCCEEDED(result)) {
         result = rules->Add(rule);
     }
-    for (int i = 0; i < TEXTS; i++) {
+    for (int i = 0; i < BSTR_COUNT; i++) {
         SysFreeString(wide[i]);
     }
     rule->Release();

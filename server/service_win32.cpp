@@ -124,7 +124,7 @@ void service_listening(const char *shown) {
 // Says why a step failed; without administrator rights, how to get them.
 static void say_failure(const char *what, DWORD error) {
     if (error == ERROR_ACCESS_DENIED) {
-        printf("%s: 管理者の権限が要ります。「コマンド プロンプト」を右クリックして「管理者として"
+        printf("%s。管理者の権限が要ります。「コマンド プロンプト」を右クリックして「管理者として"
                "実行」を選び、そこでもう一度実行してください。\n",
                what);
     } else {
@@ -293,7 +293,8 @@ static int install_service(int argc, char **argv, int port) {
     long added = firewall_add_rule(program, port, remote);
     if (added >= 0) {
         printf("Windows ファイアウォールに受信の規則「%s」を追加しました。\n"
-               "  許可する接続: このプログラムの TCP ポート %d への、%s からの接続\n",
+               "  許可: このプログラムの TCP ポート %d への接続\n"
+               "  接続元: %s\n",
                FIREWALL_RULE_NAME, port, remote.empty() ? "すべてのアドレス" : remote.c_str());
     } else {
         printf("Windows ファイアウォールに規則を追加できませんでした（エラー 0x%08lX）。"
