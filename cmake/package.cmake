@@ -1,4 +1,5 @@
-# The ZIP a Windows user unzips and runs: both programs, a sample memo.ini and a Japanese read-me.
+# The ZIP a Windows user unzips and runs: both programs, a sample memo.ini, a Japanese read-me and
+# the licence.
 # The text files are kept in UTF-8 with LF in the repository and turned into what Japanese Windows
 # and the client expect, Shift-JIS with CRLF, at build time.
 
@@ -6,9 +7,12 @@ find_program(VANTREL_ICONV iconv REQUIRED)
 
 set(vantrel_package_text ${PROJECT_BINARY_DIR}/package-text)
 set(vantrel_package_files)
-foreach(name memo.ini readme-ja.txt)
+foreach(name memo.ini readme-ja.txt LICENSE.txt)
     if(name STREQUAL "memo.ini")
         set(template ${PROJECT_SOURCE_DIR}/resources/memo.ini.in)
+    elseif(name STREQUAL "LICENSE.txt")
+        # With an extension, so that a double-click opens it in Notepad.
+        set(template ${PROJECT_SOURCE_DIR}/LICENSE)
     else()
         set(template ${PROJECT_SOURCE_DIR}/resources/${name})
     endif()

@@ -17,8 +17,6 @@ static const int POLL_TIMEOUT_MS = 250;
 static const int SHUTDOWN_FLUSH_MS = 2000;
 // Bytes taken from one connection per turn, so a flood from one member cannot starve the rest.
 static const size_t READ_BUDGET = 256 * 1024;
-// How long the end waits for the log's last lines to be written; a log nobody reads gets no more.
-static const int LOG_END_WAIT_MS = 500;
 // Connections accepted per turn, for the same reason.
 static const int ACCEPT_BUDGET = 64;
 // Every turn polls every connection, so a newcomer each millisecond, refused or not, would cost

@@ -32,9 +32,14 @@ struct log_queue_state {
 // Made once and never destroyed: the writer may still be blocked in a write when the process ends.
 static log_queue_state *g_log = new log_queue_state();
 
-// Where the lines go: standard error, written whole however long that takes.  A file beside it
-// would be written here too.
+void (*log_queue_sink)(const char *bytes, size_t count) = NULL;
+
+// Where the lines go: standard error, written whole however long that takes, or the sink.
 static void log_queue_deliver(const char *bytes, size_t count) {
+    if (log_queue_sink != NULL) {
+        log_queue_sink(bytes, count);
+        return;
+    }
 #ifdef _WIN32
     HANDLE out = GetStdHandle(STD_ERROR_HANDLE);
     while (count > 0) {

@@ -10,6 +10,10 @@
 #include "server/log_output.h"
 #include "server/socket_layer.h"
 #include "server/stop_request.h"
+#ifdef _WIN32
+#include "server/console_win32.h"
+#include "server/service_win32.h"
+#endif
 
 // Descriptors the server needs beside one per place: the listener, standard streams and a few
 // the C library may hold.
@@ -46,6 +50,9 @@ static void print_usage(FILE *to) {
           "SIGINT or SIGTERM (Ctrl+C on Windows) tells every member the server is ending and\n"
           "exits 0.  Exit status 1: cannot listen; 2: bad command line.\n",
           to);
+#ifdef _WIN32
+    service_print_usage(to);
+#endif
 }
 
 static bool parse_number(const char *text, long low, long high, int *number) {
@@ -139,9 +146,53 @@ static void raise_descriptor_limit(int places) {
     }
 }
 
+static server_options g_options;
+
+// Listens and runs the room until a stop is requested; the exit status.
+static int serve(void) {
+    const server_options &options = g_options;
+    char line[512];
+    if (net_start() != 0 || stop_request_install() != 0) {
+        snprintf(line, sizeof line,
+                 "vantrel-server: cannot start the socket library or the signal handlers\n");
+        fputs(line, stderr);
+#ifdef _WIN32
+        console_start_failed(line, console_listen_failure(NET_LISTEN_OTHER, NULL, options.port));
+#endif
+        return 1;
+    }
+    raise_descriptor_limit(options.settings.rules.places);
+    std::string error;
+    std::string shown;
+    net_listen_failure failure;
+    net_socket listener = net_listen(options.address, options.port, &shown, &error, &failure);
+    if (listener == NET_NO_SOCKET) {
+        snprintf(line, sizeof line, "vantrel-server: cannot listen on %s port %d: %s\n",
+                 options.address != NULL ? options.address : "every address", options.port,
+                 error.c_str());
+        fputs(line, stderr);
+#ifdef _WIN32
+        console_start_failed(line, console_listen_failure(failure, options.address, options.port));
+#endif
+        net_stop();
+        return 1;
+    }
+    printf("vantrel-server listening on %s\n", shown.c_str());
+    fflush(stdout);
+#ifdef _WIN32
+    service_listening(shown.c_str());
+#endif
+    int status = event_loop_run(listener, &options.settings);
+    net_close(listener);
+    net_stop();
+    return status;
+}
+
 int main(int argc, char **argv) {
-    static server_options options;
-    int parsed = parse_options(argc, argv, &options);
+#ifdef _WIN32
+    service_mode mode = service_take_mode(&argc, argv);
+#endif
+    int parsed = parse_options(argc, argv, &g_options);
     if (parsed == 3) {
         printf("vantrel-server %s\n", VANTREL_VERSION);
         return 0;
@@ -150,25 +201,10 @@ int main(int argc, char **argv) {
         print_usage(parsed > 0 ? stdout : stderr);
         return parsed > 0 ? 0 : 2;
     }
-    if (net_start() != 0 || stop_request_install() != 0) {
-        fputs("vantrel-server: cannot start the socket library or the signal handlers\n", stderr);
-        return 1;
+#ifdef _WIN32
+    if (mode != SERVICE_NONE) {
+        return service_carry_out(mode, argc, argv, g_options.port, serve);
     }
-    raise_descriptor_limit(options.settings.rules.places);
-    std::string error;
-    std::string shown;
-    net_socket listener = net_listen(options.address, options.port, &shown, &error);
-    if (listener == NET_NO_SOCKET) {
-        fprintf(stderr, "vantrel-server: cannot listen on %s port %d: %s\n",
-                options.address != NULL ? options.address : "every address", options.port,
-                error.c_str());
-        net_stop();
-        return 1;
-    }
-    printf("vantrel-server listening on %s\n", shown.c_str());
-    fflush(stdout);
-    int status = event_loop_run(listener, &options.settings);
-    net_close(listener);
-    net_stop();
-    return status;
+#endif
+    return serve();
 }

@@ -138,10 +138,27 @@ static void describe(const sockaddr_storage *from, net_peer *peer) {
     peer->text = text;
 }
 
-// Binds and listens on one resolved address.  NET_NO_SOCKET with *error set on failure; with
-// *missing set too when the system has no such address family.
-static net_socket listen_on(const sockaddr *at, size_t length, std::string *error, bool *missing) {
+static net_listen_failure bind_failure(void) {
+#ifdef _WIN32
+    int code = WSAGetLastError();
+    return code == WSAEADDRINUSE      ? NET_LISTEN_PORT_IN_USE
+           : code == WSAEACCES        ? NET_LISTEN_PORT_DENIED
+           : code == WSAEADDRNOTAVAIL ? NET_LISTEN_NO_ADDRESS
+                                      : NET_LISTEN_OTHER;
+#else
+    return errno == EADDRINUSE      ? NET_LISTEN_PORT_IN_USE
+           : errno == EACCES        ? NET_LISTEN_PORT_DENIED
+           : errno == EADDRNOTAVAIL ? NET_LISTEN_NO_ADDRESS
+                                    : NET_LISTEN_OTHER;
+#endif
+}
+
+// Binds and listens on one resolved address.  NET_NO_SOCKET with *error and *failure set on
+// failure; with *missing set too when the system has no such address family.
+static net_socket listen_on(const sockaddr *at, size_t length, std::string *error,
+                            net_listen_failure *failure, bool *missing) {
     *missing = false;
+    *failure = NET_LISTEN_OTHER;
     net_socket s = socket(at->sa_family, SOCK_STREAM, 0);
     if (s == NET_NO_SOCKET) {
         *missing = family_missing();
@@ -160,6 +177,7 @@ static net_socket listen_on(const sockaddr *at, size_t length, std::string *erro
         setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, (const char *)&off, sizeof off);
     }
     if (bind(s, at, (int)length) != 0) {
+        *failure = bind_failure();
 #ifdef _WIN32
         *missing = WSAGetLastError() == WSAEADDRNOTAVAIL;
 #else
@@ -177,7 +195,9 @@ static net_socket listen_on(const sockaddr *at, size_t length, std::string *erro
     return NET_NO_SOCKET;
 }
 
-net_socket net_listen(const char *address, int port, std::string *shown, std::string *error) {
+net_socket net_listen(const char *address, int port, std::string *shown, std::string *error,
+                      net_listen_failure *failure) {
+    *failure = NET_LISTEN_NO_ADDRESS;
     addrinfo hints;
     memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
@@ -193,7 +213,7 @@ net_socket net_listen(const char *address, int port, std::string *shown, std::st
     net_socket s = NET_NO_SOCKET;
     bool missing = found == NULL;
     if (found != NULL) {
-        s = listen_on(found->ai_addr, found->ai_addrlen, error, &missing);
+        s = listen_on(found->ai_addr, found->ai_addrlen, error, failure, &missing);
         freeaddrinfo(found);
         found = NULL;
     }
@@ -201,7 +221,7 @@ net_socket net_listen(const char *address, int port, std::string *shown, std::st
         // No IPv6 on this machine: every IPv4 address is the next best thing.
         hints.ai_family = AF_INET;
         if (getaddrinfo("0.0.0.0", service, &hints, &found) == 0 && found != NULL) {
-            s = listen_on(found->ai_addr, found->ai_addrlen, error, &missing);
+            s = listen_on(found->ai_addr, found->ai_addrlen, error, failure, &missing);
             freeaddrinfo(found);
         }
     } else if (s == NET_NO_SOCKET && error->empty()) {

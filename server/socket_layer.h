@@ -45,11 +45,21 @@ bool net_is_v4_mapped(const unsigned char bytes[16]);
 // Parses a numeric IPv4 or IPv6 address.  True on success.
 bool net_parse_address(const char *text, net_address *address);
 
+// Why listening failed, for an operator who reads no English error codes.
+enum net_listen_failure {
+    NET_LISTEN_PORT_IN_USE,
+    NET_LISTEN_PORT_DENIED, // reserved by the system, or below 1024 without the right
+    NET_LISTEN_NO_ADDRESS,  // the address is not this machine's, or does not resolve
+    NET_LISTEN_OTHER
+};
+
 // A non-blocking listening socket on an address (or host name) and port; port 0 takes any free
 // port.  A NULL address listens on every IPv6 and IPv4 address at once, or on every IPv4 address
 // where the system has no IPv6.  On success *shown is the address and port in use as
-// "0.0.0.0:2000" or "[::]:2000"; on failure NET_NO_SOCKET is returned and *error says why.
-net_socket net_listen(const char *address, int port, std::string *shown, std::string *error);
+// "0.0.0.0:2000" or "[::]:2000"; on failure NET_NO_SOCKET is returned, *error says why and
+// *failure what kind of reason it is.
+net_socket net_listen(const char *address, int port, std::string *shown, std::string *error,
+                      net_listen_failure *failure);
 
 // What net_accept returns besides a socket when none came.
 enum net_accept_failure { NET_ACCEPT_NONE_WAITING, NET_ACCEPT_NO_DESCRIPTORS, NET_ACCEPT_FAILED };

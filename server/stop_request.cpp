@@ -15,7 +15,20 @@ static std::atomic<int> g_stop(0);
 static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop flag must be lock-free");
 
 #ifdef _WIN32
+static std::atomic<int> g_service(0);
+
+void stop_request_raise(void) {
+    g_stop.store(1);
+}
+
+void stop_request_as_service(void) {
+    g_service.store(1);
+}
+
 static BOOL WINAPI on_console_event(DWORD event) {
+    if (event == CTRL_LOGOFF_EVENT && g_service.load() != 0) {
+        return FALSE;
+    }
     g_stop.store(1);
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
         // Windows ends the process as soon as this handler returns.  Waiting here lets the event

@@ -6,3 +6,10 @@ int stop_request_install(void);
 
 // True once an end has been asked for.  Safe to call at any time from the event loop.
 bool stop_requested(void);
+
+#ifdef _WIN32
+// The service manager's stop or the system's shutdown: the same orderly end as Ctrl+C.
+void stop_request_raise(void);
+// Running as a service: a user's log-off, which every service hears too, is no reason to end.
+void stop_request_as_service(void);
+#endif
