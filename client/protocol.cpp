@@ -4,7 +4,6 @@
 #include <stdio.h>
 
 #include "client/code_page.h"
-#include "settings/settings.h"
 
 int frame_take_byte(frame_assembler *fa, unsigned char byte) {
     if (byte == FRAME_TERMINATOR) {
@@ -187,15 +186,14 @@ size_t cut_at_character(const char *text, size_t length, size_t limit) {
 }
 
 std::string hello_payload(const char *name) {
-    // The name comes from a NAME_CAPACITY buffer, so at most NAME_CAPACITY - 1 bytes of it count;
-    // escaped, it may grow past that and is cut again at a whole character.
+    // Escaped, the name may grow past the limit, and is cut again at a whole character.
     size_t length = 0;
-    while (length < NAME_CAPACITY - 1 && name[length] != '\0') {
+    while (length < NAME_LIMIT && name[length] != '\0') {
         length++;
     }
     std::string escaped = escape_frame_text(std::string(name, length));
     std::string payload = CLIENT_IDENTIFIER ";";
-    payload.append(escaped, 0, cut_at_character(escaped.data(), escaped.size(), NAME_CAPACITY - 1));
+    payload.append(escaped, 0, cut_at_character(escaped.data(), escaped.size(), NAME_LIMIT));
     return payload;
 }
 

@@ -12,6 +12,9 @@
 
 const unsigned char FRAME_TERMINATOR = 0x80;
 
+// The longest name on the wire, in bytes: the hello's, and every name the server gives a member.
+const size_t NAME_LIMIT = 31;
+
 // The first byte of a two-byte Shift-JIS character.  Its second byte may be any byte from 0x40
 // on, 0x5C and 0x80 included, so only a walk from the start of a text tells the two apart.
 inline bool is_shift_jis_lead_byte(unsigned char byte) {
@@ -76,8 +79,8 @@ size_t escape_length_at(const char *text, size_t length, size_t at);
 // or escapes: a cut there never splits a double-byte character nor an escape.
 size_t cut_at_character(const char *text, size_t length, size_t limit);
 
-// "vantrel002;" + name, escaped and cut to 31 bytes: the first frame's payload on every
-// connection.
+// "vantrel002;" + name, escaped and cut to NAME_LIMIT bytes: the first frame's payload on every
+// connection.  Only the first NAME_LIMIT bytes of name count.
 std::string hello_payload(const char *name);
 
 // The payload for one line the user sends: the text as typed, escaped, then CR LF.

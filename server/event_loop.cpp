@@ -7,7 +7,7 @@
 
 #include "server/log_output.h"
 #include "server/log_queue.h"
-#include "server/room.h"
+#include "server/room/room.h"
 #include "server/stop_request.h"
 
 // poll cannot wait for Windows' console handler, and a signal can land just before poll starts,

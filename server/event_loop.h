@@ -2,7 +2,7 @@
 #pragma once
 
 #include "server/allow_list.h"
-#include "server/room.h"
+#include "server/room/room.h"
 #include "server/socket_layer.h"
 
 struct event_loop_settings {

@@ -11,8 +11,8 @@
 #include "server/socket_layer.h"
 #include "server/stop_request.h"
 #ifdef _WIN32
-#include "server/console_win32.h"
-#include "server/service_win32.h"
+#include "server/windows/console.h"
+#include "server/windows/service.h"
 #endif
 
 // Descriptors the server needs beside one per place: the listener, standard streams and a few

@@ -6,9 +6,12 @@
 
 #include <string>
 
+#include "client/protocol.h"
+
 // Capacities count the terminating NUL; each is also the size of the line buffer for its key.
 enum {
-    NAME_CAPACITY = 32,
+    NAME_CAPACITY = NAME_LIMIT + 1, // the longest name the hello carries
+
     FONT_NAME_CAPACITY = 260,
     FONT_SIZE_CAPACITY = 256,
     SERVER_CAPACITY = 1024,

@@ -1,6 +1,6 @@
 // Fuzzes the room: connections opened, fed, hung up, flushed and timed out in any order, checking
 // what each one is sent and the room's own bookkeeping after every step.
-#include "server/room.h"
+#include "server/room/room.h"
 
 #include "client/protocol.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "server/room.h"
+#include "server/room/room.h"
 #include "tests/server/test_peer.h"
 
 static const std::string T = "\x80";

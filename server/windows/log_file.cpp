@@ -1,5 +1,5 @@
 // Daily log files for the service, written straight through so that a crash loses no line.
-#include "server/log_file_win32.h"
+#include "server/windows/log_file.h"
 
 #include <string.h>
 

@@ -1,5 +1,5 @@
 // The canonical form of names, from the system's code page 932 tables.
-#include "server/canonical_name.h"
+#include "server/room/canonical_name.h"
 
 #include "client/code_page.h"
 #include "client/protocol.h"

@@ -1,5 +1,5 @@
 // INetFwPolicy2 from plain functions: one rule added or removed, each COM object released.
-#include "server/firewall_win32.h"
+#include "server/windows/firewall.h"
 
 #include <stdio.h>
 

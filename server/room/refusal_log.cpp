@@ -1,5 +1,5 @@
 // One line per refusal while they are rare, a count every 10 s while they are not.
-#include "server/refusal_log.h"
+#include "server/room/refusal_log.h"
 
 #include <stdio.h>
 

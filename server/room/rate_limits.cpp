@@ -1,5 +1,5 @@
 // Token buckets kept as a single clock (the generic cell rate algorithm): no refill to run.
-#include "server/rate_limits.h"
+#include "server/room/rate_limits.h"
 
 // The clock runs in units of a millisecond times per_second, so one event is 1000 units at any
 // rate and the arithmetic stays in integers.

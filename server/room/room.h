@@ -11,8 +11,9 @@
 #include <stddef.h>
 #include <string>
 
-#include "server/address_book.h"
-#include "server/rate_limits.h"
+#include "client/protocol.h"
+#include "server/room/address_book.h"
+#include "server/room/rate_limits.h"
 
 // Most places --max-connections may ask for.  The slot array has one spare entry, so a newcomer
 // always finds a free entry while the greeting connection it displaced waits to be closed.
@@ -23,8 +24,6 @@ const size_t FRAME_LIMIT = 64 * 1024;
 // A member that still has more than this unsent once the event loop has written what its socket
 // would take is dropped rather than stall the room (the default of room_rules.output_limit).
 const size_t OUTPUT_LIMIT = 1024 * 1024;
-// Names are cut to at most this many bytes, never in the middle of a Shift-JIS character.
-const size_t NAME_LIMIT = 31;
 // What the frames taken in one turn of the event loop may queue: relay bytes for each member, and
 // bytes for all members together (some milliseconds of copying).  Frames past that wait in their
 // sender's input until the next turn, so the sockets are written between two bursts and no turn

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "server/address_book.h"
+#include "server/room/address_book.h"
 
 // How long the refusals of one address and reason are counted before the count is logged.
 const long long REFUSAL_WINDOW_MS = 10000;

@@ -1,7 +1,7 @@
 // Who gets a place: the per-address cap and connection rate, and whom a newcomer displaces.
-#include "server/room_parts.h"
+#include "server/room/room_parts.h"
 
-#include "server/refusal_log.h"
+#include "server/room/refusal_log.h"
 
 // Connections that hold a place: everything open except those already marked for closing.
 static bool holds_place(const room_slot *s) {

@@ -2,7 +2,7 @@
 // refusals still to be summed up in the log.
 #pragma once
 
-#include "server/rate_limits.h"
+#include "server/room/rate_limits.h"
 
 // Records for at most this many addresses; a room keeps twice its places and some more, so the
 // addresses of open connections always find one.

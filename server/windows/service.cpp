@@ -1,5 +1,5 @@
 // Registering VantrelServer with the service manager, running the room as it, and removing it.
-#include "server/service_win32.h"
+#include "server/windows/service.h"
 
 #include <string.h>
 
@@ -7,8 +7,8 @@
 
 #include <windows.h>
 
-#include "server/firewall_win32.h"
-#include "server/log_file_win32.h"
+#include "server/windows/firewall.h"
+#include "server/windows/log_file.h"
 #include "server/log_output.h"
 #include "server/log_queue.h"
 #include "server/stop_request.h"

@@ -1,6 +1,6 @@
 // What each connection is sent: its own bytes and the member frame all members share, and the
 // limits on what may stay unsent.
-#include "server/room_parts.h"
+#include "server/room/room_parts.h"
 
 #include <stdio.h>
 

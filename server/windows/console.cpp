@@ -1,5 +1,5 @@
 // Start-up failures where nobody reads standard error: a window about to close, or a service.
-#include "server/console_win32.h"
+#include "server/windows/console.h"
 
 #include <stdio.h>
 

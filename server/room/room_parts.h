@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "server/room.h"
+#include "server/room/room.h"
 
 // A line for the operator about a connection: peer, name in parentheses when it has one, what.
 void room_log_line(room *r, const room_slot *s, const std::string &what);

@@ -1,5 +1,5 @@
 // A hash table of addresses in a fixed array, probed linearly; records are reused, never removed.
-#include "server/address_book.h"
+#include "server/room/address_book.h"
 
 #include <string.h>
 

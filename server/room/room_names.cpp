@@ -1,11 +1,11 @@
 // Names as the room lists and relays them: cut, made safe, made unique, and the frames they go in.
-#include "server/room.h"
+#include "server/room/room.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include "client/protocol.h"
-#include "server/canonical_name.h"
+#include "server/room/canonical_name.h"
 
 // 名無しさん in Shift-JIS, the client's own stand-in for a name left empty.  Written as bytes
 // because the fuzz targets compile this file without converting literals to Shift-JIS.

@@ -1,13 +1,13 @@
 // The chat room's rules: hello or refusal, relays, member lists, goodbyes and the limits.
-#include "server/room.h"
+#include "server/room/room.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include "client/protocol.h"
-#include "server/canonical_name.h"
-#include "server/refusal_log.h"
-#include "server/room_parts.h"
+#include "server/room/canonical_name.h"
+#include "server/room/refusal_log.h"
+#include "server/room/room_parts.h"
 
 static const char HELLO_PREFIX[] = CLIENT_IDENTIFIER ";";
 static const size_t HELLO_PREFIX_LENGTH = sizeof HELLO_PREFIX - 1;
