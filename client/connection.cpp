@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "client/connection_thread.h"
+#include "client/message_wait.h"
 #include "client/protocol.h"
 #include "settings/settings.h"
 
@@ -96,8 +96,8 @@ static addrinfo *resolve_server(const char *server, unsigned short port) {
 
 // Waits for the connect on s to finish, at most CONNECT_TIMEOUT_MS, so that an address that never
 // answers (a dead IPv6 route) does not hold up the next one.  0, -4, or -5 when abandoned.
-static int wait_for_connect(SOCKET s, WSAEVENT connected) {
-    HANDLE events[2] = {connected, connection_wake_event()};
+static int wait_for_connect(SOCKET s, WSAEVENT connected, const attempt_control *control) {
+    HANDLE events[2] = {connected, control->wake};
     DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
@@ -112,7 +112,7 @@ static int wait_for_connect(SOCKET s, WSAEVENT connected) {
                 return happened.iErrorCode[FD_CONNECT_BIT] == 0 ? 0 : -4;
             }
         } else if (woke == WAIT_OBJECT_0 + 1) {
-            if (connection_abandon_requested()) {
+            if (control->abandoned()) {
                 return -5;
             }
         } else {
@@ -122,7 +122,7 @@ static int wait_for_connect(SOCKET s, WSAEVENT connected) {
 }
 
 // Connects a new socket to one address: 0 with *out set, -4, or -5 when abandoned.
-static int connect_address(const addrinfo *address, SOCKET *out) {
+static int connect_address(const addrinfo *address, const attempt_control *control, SOCKET *out) {
     SOCKET s = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
     if (s == INVALID_SOCKET) {
         return -4;
@@ -133,7 +133,7 @@ static int connect_address(const addrinfo *address, SOCKET *out) {
         if (connect(s, address->ai_addr, (int)address->ai_addrlen) == 0) {
             result = 0;
         } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
-            result = wait_for_connect(s, connected);
+            result = wait_for_connect(s, connected, control);
         }
         // A plain blocking socket again for the receive thread; the selection must go first.
         WSAEventSelect(s, NULL, 0);
@@ -173,7 +173,7 @@ static void set_socket_options(SOCKET s) {
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&send_timeout_ms, sizeof send_timeout_ms);
 }
 
-int connect_to_server(void) {
+int connect_to_server(const attempt_control *control) {
     client_state *cs = &g_client;
     int port = cs->port;
     load_connection_target(cs->server, &port);
@@ -188,9 +188,15 @@ int connect_to_server(void) {
     SOCKET s = INVALID_SOCKET;
     int result = -4;
     for (const addrinfo *a = addresses; a != NULL && result == -4; a = a->ai_next) {
-        result = connect_address(a, &s);
+        result = connect_address(a, control, &s);
     }
     freeaddrinfo(addresses);
+    // A connect that was taken at once did not look; the end of the program may have come while
+    // the lookup ran, and then no receive thread may start writing into the windows.
+    if (result == 0 && control->abandoned()) {
+        closesocket(s);
+        result = -5;
+    }
     if (result == -4) {
         fputs("connect Error\n", stdout);
         fflush(stdout);

@@ -5,15 +5,19 @@
 
 #include "client/client_state.h"
 
-// Posted to the main window whenever the connection's state changes; wParam is a link_state.
-enum { WM_CONNECTION_STATE = WM_APP + 2 };
+// What lets an attempt be cut short: wake is set whenever something may want the attempt
+// abandoned, and abandoned tells whether it does.  Whoever drives the attempts owns both.
+struct attempt_control {
+    HANDLE wake;
+    bool (*abandoned)(void);
+};
 
 // One attempt: re-reads server and port from memo.ini (quietly), resolves the server, tries its
 // addresses in order, each for at most CONNECT_TIMEOUT_MS, then starts the receive thread and
 // sends the hello.  0 when connected; -3 when the host cannot be resolved; -4 when no address
-// takes the connection; -5 when a Reconnect or the end of the program abandoned the attempt.
-// Blocks until then: the connection's own thread runs it.
-int connect_to_server(void);
+// takes the connection; -5 when control abandoned the attempt.  Blocks until then: the
+// connection's own thread runs it.
+int connect_to_server(const attempt_control *control);
 enum { CONNECT_TIMEOUT_MS = 5000 };
 
 // The name an attempt resolves: server, or this computer's name when server is empty.

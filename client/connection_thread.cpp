@@ -5,7 +5,9 @@
 #include "client/connection.h"
 #include "client/connection_plan.h"
 #include "client/entry.h"
+#include "client/message_wait.h"
 #include "client/receive.h"
+#include "client/window_messages.h"
 
 // A line's echo normally comes back within milliseconds; this is long next to any real delay.
 enum { WATCHDOG_FLOOR_MS = 10000 };
@@ -16,7 +18,8 @@ static volatile LONG reconnect_flag;
 // GetTickCount of the oldest line the user sent that nothing has arrived since; 0: none.
 static volatile LONG line_sent_at;
 
-HANDLE connection_wake_event(void) {
+// Set for anything the thread must look at now: a Reconnect, the end, a line sent.
+static HANDLE connection_wake_event(void) {
     // Auto-reset, made once on first use from whichever thread.
     static const HANDLE wake = CreateEventA(NULL, FALSE, FALSE, NULL);
     return wake;
@@ -30,7 +33,8 @@ static bool take_reconnect(void) {
     return InterlockedExchange(&reconnect_flag, 0) != 0;
 }
 
-bool connection_abandon_requested(void) {
+// Whether an attempt in progress should give up: the user wants a new one, or the program ends.
+static bool connection_abandon_requested(void) {
     return stopping() || InterlockedCompareExchange(&reconnect_flag, 0, 0) != 0;
 }
 
@@ -74,7 +78,8 @@ static void attempt(connection_plan *plan) {
     show_state(LINK_CONNECTING);
     // This attempt is the one any earlier Reconnect asked for.
     take_reconnect();
-    int result = connect_to_server();
+    attempt_control control = {connection_wake_event(), connection_abandon_requested};
+    int result = connect_to_server(&control);
     if (result == 0) {
         InterlockedExchange(&line_sent_at, 0);
         plan_connected(plan);
@@ -194,24 +199,4 @@ int connection_stop(void) {
 
 bool connection_running(void) {
     return thread != NULL;
-}
-
-bool wait_serving_messages(HANDLE waited, DWORD timeout_ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        if (timeout_ms != INFINITE && elapsed >= timeout_ms) {
-            return false;
-        }
-        DWORD left = timeout_ms == INFINITE ? INFINITE : timeout_ms - elapsed;
-        DWORD woke = MsgWaitForMultipleObjects(1, &waited, FALSE, left, QS_SENDMESSAGE);
-        if (woke == WAIT_OBJECT_0) {
-            return true;
-        }
-        if (woke != WAIT_OBJECT_0 + 1) {
-            return false;
-        }
-        MSG message;
-        PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
 }

@@ -25,13 +25,3 @@ bool connection_running(void);
 void connection_line_sent(void);
 // Anything that arrived from the server.
 void connection_bytes_arrived(void);
-
-// For an attempt in progress: the event that wakes the connection's thread, and whether what woke
-// it asks the attempt to be abandoned.
-HANDLE connection_wake_event(void);
-bool connection_abandon_requested(void);
-
-// Waits for the thread to end, at most timeout_ms, serving this thread's sent messages meanwhile:
-// a thread it waits for may be inside SetWindowTextA or SendMessageA on one of its windows.
-// Only sent messages are served, so no click or menu command runs re-entrantly.  True when ended.
-bool wait_serving_messages(HANDLE thread, DWORD timeout_ms);

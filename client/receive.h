@@ -5,9 +5,6 @@
 
 #include "client/client_state.h"
 
-// Posted to the main window, once per run, when the conversation log cannot be written.
-enum { WM_LOG_FAILED = WM_APP + 1 };
-
 // Thread start routine; param is &g_client.  Returns 0 when it ends by itself.
 DWORD WINAPI receive_loop(LPVOID param);
 

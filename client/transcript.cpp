@@ -2,6 +2,7 @@
 #include "client/receive.h"
 
 #include "client/conversation_log.h"
+#include "client/window_messages.h"
 
 // Past any text length: the box clamps it to the end, so the end is selected without asking for
 // the length, which would cost a pass over the whole text.

@@ -3,10 +3,6 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "client/connection.h"
-#include "client/connection_thread.h"
-#include "client/conversation_log.h"
-#include "client/receive.h"
 #include "settings/settings.h"
 #include "ui/dpi_rules.h"
 #include "ui/layout.h"
@@ -67,20 +63,13 @@ static void set_box_fonts(void) {
 int create_children(HWND main_window) {
     g_client.main_window = main_window;
     load_settings(g_client.name, g_client.server, font_face, &font_height);
-    conversation_log_start_from_settings();
     window_dpi = dpi_of_window(main_window);
     font = create_font();
     create_controls(main_window);
-    install_input_box_keys(g_client.input_box);
+    install_input_box_keys(g_client.input_box, &g_client);
 
     set_box_fonts();
     SetFocus(g_client.input_box);
-
-    g_client.receive_start = receive_loop;
-    g_keepalive_seconds = load_keepalive_seconds();
-    // The window shows at once, whatever the server does: connecting is the connection's own
-    // thread's work, and it tells the window how it goes.
-    connection_start();
     return 0;
 }
 
@@ -135,6 +124,5 @@ int destroy_children(void) {
     DestroyWindow(g_client.member_list);
     DestroyWindow(g_client.input_box);
     DestroyWindow(g_client.send_button);
-    connection_stop();
     return 0;
 }

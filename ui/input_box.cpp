@@ -9,12 +9,12 @@ static WNDPROC previous_procedure;
 static BYTE shift_held;
 static client_state *sending_client;
 
-void install_input_box_keys(HWND box) {
+void install_input_box_keys(HWND box, client_state *cs) {
+    // Kept before the procedure is replaced, so no key can come first.
+    sending_client = cs;
     // The pointer-sized setter: the 32-bit one would cut a 64-bit procedure address in half.
     previous_procedure =
         (WNDPROC)SetWindowLongPtrA(box, GWLP_WNDPROC, (LONG_PTR)input_box_procedure);
-    // Posted while the main window is still being created, so it is queued ahead of any key.
-    PostMessageA(box, WM_USER, (WPARAM)&g_client, 0);
 }
 
 static void on_enter(HWND box) {
@@ -38,9 +38,6 @@ LRESULT CALLBACK input_box_procedure(HWND box, UINT message, WPARAM wparam, LPAR
     case WM_KEYUP:
         if (wparam == VK_SHIFT)
             shift_held = 0;
-        break;
-    case WM_USER:
-        sending_client = (client_state *)wparam;
         break;
     }
     return CallWindowProcA(previous_procedure, box, message, wparam, lparam);

@@ -8,6 +8,7 @@
 #include "client/conversation_log.h"
 #include "client/receive.h"
 #include "client/send_chat.h"
+#include "client/window_messages.h"
 #include "resources/resource.h"
 #include "resources/version.h"
 #include "settings/settings.h"
@@ -118,10 +119,30 @@ static void on_command(HWND window, WORD id) {
     }
 }
 
+// The children first, since the connection's threads write into them.  memo.ini's start-up values
+// come with the children, which need the font; the log folder and keep-alive time follow.
+static void on_create(HWND window) {
+    create_children(window);
+    conversation_log_start_from_settings();
+    g_keepalive_seconds = load_keepalive_seconds();
+    g_client.receive_start = receive_loop;
+    // The window shows at once, whatever the server does: connecting is the connection's own
+    // thread's work, and it tells the window how it goes.
+    connection_start();
+}
+
+// The other way round: the threads that write into the children have ended (the goodbye sent)
+// before the font and the controls go.
+static void on_destroy(void) {
+    connection_stop();
+    destroy_children();
+    PostQuitMessage(0);
+}
+
 LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CREATE:
-        create_children(window);
+        on_create(window);
         return 0;
     case WM_SIZE:
         layout_children(window);
@@ -133,8 +154,7 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         ask_to_close(window);
         return 0;
     case WM_DESTROY:
-        destroy_children();
-        PostQuitMessage(0);
+        on_destroy();
         return 0;
     case WM_COMMAND:
         on_command(window, LOWORD(wparam));

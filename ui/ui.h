@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "client/client_state.h"
+
 // Control ids, in creation order of the children.
 enum { ID_TRANSCRIPT_BOX = 101, ID_INPUT_BOX = 102, ID_SEND_BUTTON = 103, ID_MEMBER_LIST = 104 };
 
@@ -22,8 +24,11 @@ HWND create_main_window(void);
 
 LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+// Loads memo.ini's start-up values (the name, the font and the server), makes the font and the four
+// controls, and gives the input box its keys.
 int create_children(HWND main_window);
 int layout_children(HWND main_window);
+// Deletes the font, then destroys the four controls.  Whatever writes into them must have ended.
 int destroy_children(void);
 // The window moved to a monitor of another DPI: the suggested rectangle, the font and the layout
 // all follow the new DPI.
@@ -38,6 +43,6 @@ int dpi_of_window(HWND window);
 // Moves and shrinks the window as far as needed to lie inside its monitor's work area.
 void fit_to_monitor(HWND window);
 
-// Installed on the input box while the main window is created.
+// Installed on the input box while the main window is created; Enter sends for cs.
 LRESULT CALLBACK input_box_procedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam);
-void install_input_box_keys(HWND box);
+void install_input_box_keys(HWND box, client_state *cs);

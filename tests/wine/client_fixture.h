@@ -33,6 +33,9 @@ std::string window_text(HWND window);
 // Pumps until window's text is exactly text; false on time-out.
 bool wait_for_text(HWND window, const std::string &text, int timeout_ms);
 
+// One connect_to_server that nothing abandons.
+int connect_once(void);
+
 // Pumps until the receive thread of the current connection has ended.
 bool wait_for_receive_thread_end(int timeout_ms);
 

@@ -48,7 +48,7 @@ TEST_F(ConnectionTest, HelloCarriesTheDisplayNameFromMemoIni) {
         use_memo(c.memo);
         g_client.name[0] = '\0';
         load_start_up_values();
-        ASSERT_EQ(connect_to_server(), 0);
+        ASSERT_EQ(connect_once(), 0);
         ASSERT_TRUE(test_server_accept(&server, &peer, 3000));
         std::string hello;
         EXPECT_EQ(test_peer_read_frame(&peer, &hello, 3000), PEER_FRAME);
@@ -83,7 +83,7 @@ TEST_F(ConnectionTest, ReconnectFollowsTheEditedServerLine) {
     ASSERT_TRUE(test_server_open(&second, "127.0.0.14"));
     use_memo("name=Jiro;\r\nserver=127.0.0.14;\r\n");
     disconnect_from_server();
-    EXPECT_EQ(connect_to_server(), 0);
+    EXPECT_EQ(connect_once(), 0);
     EXPECT_TRUE(test_server_accept(&second, &new_peer, 3000)) << "the edited server was not used";
     std::string hello, goodbye;
     EXPECT_EQ(test_peer_read_frame(&new_peer, &hello, 3000), PEER_FRAME);
@@ -115,7 +115,7 @@ TEST_F(ConnectionTest, FailedConnectsReturnTheirCodesAndLeaveSocketsStarted) {
         SCOPED_TRACE(c.memo);
         use_memo(c.memo);
         testing::internal::CaptureStdout();
-        int result = connect_to_server();
+        int result = connect_once();
         std::string printed = testing::internal::GetCapturedStdout();
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(printed, c.printed) << "got " << hex_bytes(printed);

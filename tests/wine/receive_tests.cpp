@@ -198,7 +198,7 @@ TEST_F(ReceiveTest, ServerClosingIsReportedAndReconnectContinuesBelow) {
     EXPECT_EQ(g_destroy_requests, 0) << "a lost connection leaves the window open";
 
     drop_connection();
-    ASSERT_EQ(connect_to_server(), 0);
+    ASSERT_EQ(connect_once(), 0);
     accept_client(&server, &peer);
     EXPECT_FALSE(connection_lost());
     EXPECT_TRUE(wait_for_text(g_client.transcript_box, CONNECTED + LOST + CONNECTED, 3000))
@@ -231,7 +231,7 @@ TEST_F(ReceiveTest, DisconnectDuringFloodReturnsPromptlyAndAddsNothingAfter) {
     for (int round = 0; round < 3; round++) {
         SCOPED_TRACE(round);
         if (round > 0) {
-            ASSERT_EQ(connect_to_server(), 0);
+            ASSERT_EQ(connect_once(), 0);
             accept_client(&server, &peer);
         }
         flood f = {&peer, 0};

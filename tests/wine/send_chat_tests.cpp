@@ -60,7 +60,7 @@ TEST_F(SendChatTest, TextIsKeptWhenTheLineCannotGoOut) {
     EXPECT_EQ(window_text(g_client.input_box), "\x82\xa0");
 
     // After reconnecting the kept line goes out.
-    ASSERT_EQ(connect_to_server(), 0);
+    ASSERT_EQ(connect_once(), 0);
     accept_client(&server, &peer);
     EXPECT_EQ(send_chat_line(&g_client), 0);
     std::string payload;
