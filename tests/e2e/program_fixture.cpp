@@ -61,7 +61,9 @@ void start_chat(void) {
 }
 
 void start_chat_with(const std::string &memo_ini) {
-    ASSERT_TRUE(test_server_open(&server, address));
+    if (server.listener == INVALID_SOCKET) {
+        ASSERT_TRUE(test_server_open(&server, address));
+    }
     ASSERT_NO_FATAL_FAILURE(launch(memo_ini));
     ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
     main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);

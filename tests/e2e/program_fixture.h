@@ -41,6 +41,7 @@ void launch(const std::string &memo_ini);
 // Accepts the program's connection on listener and checks its first frame: the hello, exactly.
 void accept_hello(test_server *listener, test_peer *into);
 
-// The program started against this test's server: connected, greeted and showing its window.
+// The program started against this test's server (opened unless it is already): connected,
+// greeted and showing its window.
 void start_chat(void);
 void start_chat_with(const std::string &memo_ini);
