@@ -93,7 +93,8 @@ user, with its options in /etc/default/vantrel-server.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
-# dpkg-shlibdeps (dpkg-dev) works out the libc and libstdc++ versions the program needs.
+# dpkg-shlibdeps (dpkg-dev) works out the Depends from the shared libraries the program links,
+# libc, libstdc++ and libsqlite3, each at the least version whose symbols the program uses.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/resources/debian/conffiles
