@@ -38,6 +38,16 @@ payload_kind classify_payload(const std::string &payload) {
         return PAYLOAD_RELAY;
     case 'e':
         return PAYLOAD_MEMBER_LIST;
+    case 'o':
+        return PAYLOAD_OFFER;
+    case 's':
+        return PAYLOAD_LIVE_LINE;
+    case 'p':
+        return PAYLOAD_PAST_LINE;
+    case 'f':
+        return PAYLOAD_PAGE_END;
+    case 'a':
+        return PAYLOAD_ACK;
     default:
         return PAYLOAD_IGNORED;
     }

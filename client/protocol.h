@@ -44,7 +44,13 @@ enum payload_kind {
     PAYLOAD_IGNORED,
     PAYLOAD_VERSION_REFUSAL,
     PAYLOAD_MEMBER_LIST, // "e" + the new member list text
-    PAYLOAD_RELAY        // "d" + name + ";" + text
+    PAYLOAD_RELAY,       // "d" + name + ";" + text
+    // The history extension, below.
+    PAYLOAD_OFFER,     // "o1;" + epoch
+    PAYLOAD_LIVE_LINE, // "s" + a stored line
+    PAYLOAD_PAST_LINE, // "p" + a stored line
+    PAYLOAD_PAGE_END,  // "f" + "m" or "e" + ";" + gap
+    PAYLOAD_ACK        // "a" + id
 };
 
 payload_kind classify_payload(const std::string &payload);
@@ -88,3 +94,72 @@ std::string chat_payload(const char *text);
 
 // The payload plus its terminator, ready for the socket.
 std::string frame_bytes(const std::string &payload);
+
+// ---- The history extension (docs/protocol.md) ---------------------------------------------------
+//
+// A server that keeps history offers it first; only then does a client send the extension's
+// frames, each starting with EXTENSION_MARK.  No frame built from a C string holds that byte, so
+// nothing typed into any client is ever taken for one.
+
+const char EXTENSION_MARK = '\0';
+enum { CLIENT_TOKEN_LENGTH = 32, EPOCH_LENGTH = 16 };
+// Sequence numbers, times and line ids: 1 to this many decimal digits, so any of them fits a
+// double exactly and no sum of two overflows.
+enum { NUMBER_DIGITS_LIMIT = 15 };
+// One page of a replay: at most this many lines, and this many bytes of names and texts.
+enum { PAGE_LINES_LIMIT = 1000 };
+const size_t PAGE_BYTES_LIMIT = 256 * 1024;
+
+// A line as the server stored it.
+struct stored_line {
+    long long seq;
+    long long at; // when the server received it: seconds since 1970-01-01 00:00 UTC
+    std::string name;
+    std::string text;
+};
+
+// text[0..length) as a number of 1 to NUMBER_DIGITS_LIMIT decimal digits and nothing else.
+bool parse_number_field(const char *text, size_t length, long long *number);
+// 32 lower-case hex digits, a client's token.
+bool is_client_token(const char *text, size_t length);
+
+// Server to client.
+std::string offer_payload(const std::string &epoch);
+// kind 's' (said now) or 'p' (past): kind + seq + ";" + at + ";" + name + ";" + text.
+std::string stored_line_payload(char kind, long long seq, long long at, const std::string &name,
+                                const char *text, size_t text_length);
+// gap < 0: the replay holds everything asked for.
+std::string page_end_payload(bool more, long long gap);
+std::string ack_payload(long long id);
+
+bool parse_offer(const std::string &payload, std::string *epoch);
+// An "s" or "p" payload.
+bool parse_stored_line(const std::string &payload, stored_line *line);
+// *gap is -1 when the page end carries none.
+bool parse_page_end(const std::string &payload, bool *more, long long *gap);
+bool parse_ack(const std::string &payload, long long *id);
+
+// Client to server.  after < 0: nothing shown yet (the epoch is then left out too).
+std::string register_payload(const std::string &token, const std::string &epoch, long long after);
+// chat is what a chat frame would carry: the text and its CR LF.
+std::string numbered_line_payload(long long id, const std::string &chat);
+std::string more_payload(void);
+
+enum request_kind {
+    REQUEST_NONE,      // not the extension's: an ordinary frame
+    REQUEST_MALFORMED, // starts with EXTENSION_MARK but is none of the below
+    REQUEST_REGISTER,
+    REQUEST_LINE,
+    REQUEST_MORE
+};
+
+struct extension_request {
+    std::string token; // REQUEST_REGISTER
+    std::string epoch; // REQUEST_REGISTER; "" when none
+    long long after;   // REQUEST_REGISTER; -1 when none
+    long long id;      // REQUEST_LINE
+    size_t text_at;    // REQUEST_LINE: where its text starts in the payload
+};
+
+// What a client's frame asks of the server.
+request_kind parse_request(const char *payload, size_t count, extension_request *request);

@@ -131,10 +131,85 @@ TEST(PayloadKinds, VersionRefusalIsTheWholePayloadThenTheFirstByteDecides) {
         {"vantrel002;Taro", PAYLOAD_IGNORED},
         {"\x83", PAYLOAD_IGNORED},
         {"\x82\xa0", PAYLOAD_IGNORED},
+        {"o1;3f9a0c2d5e7b1a64", PAYLOAD_OFFER},
+        {"s1;2;Taro;x", PAYLOAD_LIVE_LINE},
+        {"p1;2;Taro;x", PAYLOAD_PAST_LINE},
+        {"fe;", PAYLOAD_PAGE_END},
+        {"a7", PAYLOAD_ACK},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(c.kind, classify_payload(c.payload)) << "payload [" << c.payload << "]";
     }
+}
+
+// What a client sends past the offer is read strictly: anything not exactly one of the requests
+// is refused, and a frame without the leading 0x00 is never one.
+TEST(HistoryFrames, RequestsAreReadStrictlyAndServerFramesRoundTrip) {
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    const std::string mark(1, '\0');
+    struct {
+        std::string payload;
+        request_kind kind;
+        long long number; // after, or the line's id
+    } cases[] = {
+        {mark + "r" + token + ";;", REQUEST_REGISTER, -1},
+        {mark + "r" + token + ";3f9a0c2d5e7b1a64;41", REQUEST_REGISTER, 41},
+        {mark + "r" + token + ";3f9a;", REQUEST_MALFORMED, -1},
+        {mark + "r" + token + ";;41", REQUEST_MALFORMED, -1},
+        {mark + "r" + token.substr(1) + ";;", REQUEST_MALFORMED, -1},
+        {mark + "r0123456789ABCDEF0123456789abcdef;;", REQUEST_MALFORMED, -1},
+        {mark + "r" + token + ";3f;1234567890123456", REQUEST_MALFORMED, -1},
+        {mark + "l7;了解です\r\n", REQUEST_LINE, 7},
+        {mark + "l0;x\r\n", REQUEST_MALFORMED, -1},
+        {mark + "l-1;x\r\n", REQUEST_MALFORMED, -1},
+        {mark + "l7", REQUEST_MALFORMED, -1},
+        {mark + "m", REQUEST_MORE, -1},
+        {mark + "mm", REQUEST_MALFORMED, -1},
+        {mark, REQUEST_MALFORMED, -1},
+        {"r" + token + ";;", REQUEST_NONE, -1},
+        {"l7;hello\r\n", REQUEST_NONE, -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.payload.substr(1));
+        extension_request r;
+        r.after = -1;
+        r.id = -1;
+        ASSERT_EQ(c.kind, parse_request(c.payload.data(), c.payload.size(), &r));
+        EXPECT_EQ(c.number, c.kind == REQUEST_LINE ? r.id : r.after);
+        if (c.kind == REQUEST_LINE) {
+            EXPECT_EQ(c.payload.substr(r.text_at), c.payload.substr(c.payload.find(';') + 1));
+        }
+    }
+    EXPECT_EQ(register_payload(token, "3f9a0c2d5e7b1a64", 41),
+              mark + "r" + token + ";3f9a0c2d5e7b1a64;41");
+    EXPECT_EQ(register_payload(token, "3f9a0c2d5e7b1a64", -1), mark + "r" + token + ";;");
+
+    stored_line line;
+    ASSERT_TRUE(
+        parse_stored_line(stored_line_payload('p', 42, 1796803200, "Taro", "a;b\r\n", 5), &line));
+    EXPECT_EQ(line.seq, 42);
+    EXPECT_EQ(line.at, 1796803200);
+    EXPECT_EQ(line.name, "Taro");
+    EXPECT_EQ(line.text, "a;b\r\n");
+    EXPECT_FALSE(parse_stored_line("s42;;Taro;x", &line));
+    EXPECT_FALSE(parse_stored_line("p42;17x;Taro;x", &line));
+    bool more = true;
+    long long gap = 0, id = 0;
+    ASSERT_TRUE(parse_page_end(page_end_payload(false, -1), &more, &gap));
+    EXPECT_FALSE(more);
+    EXPECT_EQ(gap, -1);
+    ASSERT_TRUE(parse_page_end(page_end_payload(true, 1796803200), &more, &gap));
+    EXPECT_TRUE(more);
+    EXPECT_EQ(gap, 1796803200);
+    EXPECT_FALSE(parse_page_end("fx;", &more, &gap));
+    ASSERT_TRUE(parse_ack(ack_payload(7), &id));
+    EXPECT_EQ(id, 7);
+    EXPECT_FALSE(parse_ack("a7;", &id));
+    std::string epoch;
+    EXPECT_TRUE(parse_offer("o1;3f9a0c2d5e7b1a64", &epoch));
+    EXPECT_EQ(epoch, "3f9a0c2d5e7b1a64");
+    EXPECT_FALSE(parse_offer("o2;3f9a0c2d5e7b1a64", &epoch));
+    EXPECT_FALSE(parse_offer("o1;", &epoch));
 }
 
 TEST(RelayParsing, FirstSemicolonSeparatesNameAndText) {
