@@ -40,7 +40,8 @@ static void remove_folder(const std::string &folder) {
 static std::string query(sqlite3 *db, const char *sql) {
     sqlite3_stmt *s = NULL;
     std::string value = "(none)";
-    if (sqlite3_prepare_v2(db, sql, -1, &s, NULL) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
+    if (sqlite3_prepare_v2(db, sql, -1, &s, NULL) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW &&
+        sqlite3_column_text(s, 0) != NULL) {
         value = (const char *)sqlite3_column_text(s, 0);
     }
     sqlite3_finalize(s);
