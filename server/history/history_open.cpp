@@ -191,6 +191,10 @@ static int history_attach(history *h, const std::string &path, bool memory) {
     std::string journal;
     bool ready =
         history_query(h, "PRAGMA journal_mode = WAL", "cannot read the history", NULL, &journal);
+    // SQLite opens a file it may not write read-only without a word; the first append would fail.
+    if (ready && sqlite3_db_readonly(h->db, "main") == 1) {
+        ready = history_refuse(h, "the history file is read-only");
+    }
     if (ready && journal != (memory ? "memory" : "wal")) {
         ready = history_refuse(h, "cannot keep the history in WAL mode (it is in " + journal +
                                       " mode)");
