@@ -1,0 +1,38 @@
+// What the history's own files share: failing the store, its transactions and the file system.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+
+#include "server/history/history.h"
+
+// Fails the store: the first reason is kept (what, then SQLite's message), the database is
+// closed, which rolls back what was not committed.  Returns false, for the caller to pass on.
+bool history_fail(history *h, const char *what);
+// The same for a reason of this program's own.
+bool history_refuse(history *h, const std::string &reason);
+// Steps a statement whose rows nobody reads, then resets it.
+bool history_run(history *h, sqlite3_stmt *statement, const char *what);
+// Opens the transaction that history_commit ends, unless one is open.
+bool history_begin(history *h);
+// A write outside history_append joins the open transaction, or opens one of its own (*own) that
+// history_write_done commits at once.
+bool history_write_start(history *h, bool *own);
+bool history_write_done(history *h, bool own);
+// Reads the oldest kept line into the cache.
+bool history_load_oldest(history *h);
+
+// The file system, with the system's own calls and error texts (history_files.cpp).  Paths are
+// in the system's code page.
+// Makes the folders above path that are missing.
+bool history_make_parent(const std::string &path, std::string *reason);
+// Takes the lock file exclusively: HISTORY_OPEN, HISTORY_IN_USE or HISTORY_FAILED, with *reason.
+int history_lock(const std::string &lock_path, intptr_t *lock, std::string *reason);
+void history_unlock(intptr_t *lock);
+// Renames path, and its -wal and -shm when there, to the first free
+// "<path>.corrupt-YYYY-MM-DD[-N]" of now's local date, put in *moved.
+bool history_move_aside(const std::string &path, long long now, std::string *moved,
+                        std::string *reason);
+// The path as SQLite takes it: UTF-8 on Windows, the bytes as they are elsewhere.
+std::string history_sqlite_path(const std::string &path);
