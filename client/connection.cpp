@@ -57,6 +57,13 @@ static void close_chat_socket(client_state *cs) {
     }
 }
 
+bool connection_usable(void) {
+    AcquireSRWLockShared(&socket_lock);
+    bool open = g_client.chat_socket != INVALID_SOCKET;
+    ReleaseSRWLockShared(&socket_lock);
+    return open && !connection_lost();
+}
+
 void break_connection(void) {
     AcquireSRWLockExclusive(&socket_lock);
     close_chat_socket(&g_client);
@@ -215,7 +222,9 @@ int connect_to_server(const attempt_control *control) {
     InterlockedExchange(&refused, 0);
     // Started before the hello, so the connected line leads the transcript.
     cs->receive_thread = CreateThread(NULL, 0, cs->receive_start, cs, 0, NULL);
-    send_frame(cs, hello_payload(cs->name));
+    if (!control->hello_later) {
+        send_frame(cs, hello_payload(cs->name));
+    }
     return 0;
 }
 

@@ -10,13 +10,14 @@
 struct attempt_control {
     HANDLE wake;
     bool (*abandoned)(void);
+    bool hello_later; // the caller says hello itself, once it has registered first
 };
 
 // One attempt: re-reads server and port from memo.ini (quietly), resolves the server, tries its
 // addresses in order, each for at most CONNECT_TIMEOUT_MS, then starts the receive thread and
-// sends the hello.  0 when connected; -3 when the host cannot be resolved; -4 when no address
-// takes the connection; -5 when control abandoned the attempt.  Blocks until then: the
-// connection's own thread runs it.
+// sends the hello (unless control says it comes later).  0 when connected; -3 when the host cannot
+// be resolved; -4 when no address takes the connection; -5 when control abandoned the attempt.
+// Blocks until then: the connection's own thread runs it.
 int connect_to_server(const attempt_control *control);
 enum { CONNECT_TIMEOUT_MS = 5000 };
 
@@ -40,6 +41,9 @@ enum { SEND_TIMEOUT_MS = 5000 };
 
 // Closes the socket, whoever is using it, so that the receive thread finds the connection lost.
 void break_connection(void);
+
+// True while there is a connection that a line can be sent on: connected, and not found lost.
+bool connection_usable(void);
 
 // The receive thread asks this before every call it makes on the user's behalf: once a disconnect
 // has begun, nothing of the old connection may reach the window.

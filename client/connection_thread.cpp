@@ -2,11 +2,15 @@
 // back by itself.  What to do next is the plan's to decide; this carries it out.
 #include "client/connection_thread.h"
 
+#include "client/catch_up.h"
 #include "client/connection.h"
 #include "client/connection_plan.h"
 #include "client/entry.h"
 #include "client/message_wait.h"
+#include "client/outbox.h"
+#include "client/protocol.h"
 #include "client/receive.h"
+#include "client/sending.h"
 #include "client/window_messages.h"
 
 // A line's echo normally comes back within milliseconds; this is long next to any real delay.
@@ -49,6 +53,15 @@ void connection_bytes_arrived(void) {
     InterlockedExchange(&line_sent_at, 0);
 }
 
+void connection_line_queued(void) {
+    SetEvent(connection_wake_event());
+}
+
+void connection_line_acknowledged(long long id) {
+    sending_acknowledged(id);
+    SetEvent(connection_wake_event());
+}
+
 // Milliseconds until the oldest unanswered line is overdue; INFINITE when none waits.
 static DWORD watchdog_remaining(void) {
     DWORD sent = (DWORD)InterlockedCompareExchange(&line_sent_at, 0, 0);
@@ -67,6 +80,32 @@ static void show_state(link_state state) {
     PostMessageA(g_client.main_window, WM_CONNECTION_STATE, (WPARAM)state, 0);
 }
 
+// Whether the title says that lines wait for the server, as the window was last told.
+static bool slow_shown;
+
+// Lines unacknowledged for too long go back to the user, and the title says whether any has
+// waited long; both whatever the connection's state.  The milliseconds until this is next due.
+static DWORD look_after_waiting_lines(bool connected) {
+    if (sending_give_up()) {
+        append_to_transcript(&g_client, TRANSCRIPT_GIVEN_BACK);
+    }
+    bool slow = connected && sending_due_in(OUTBOX_SLOW_MS) == 0;
+    if (slow != slow_shown) {
+        slow_shown = slow;
+        PostMessageA(g_client.main_window, WM_SENDING_STATE, slow, 0);
+    }
+    long long next = sending_due_in(OUTBOX_GIVE_UP_MS);
+    if (connected && !slow) {
+        long long slow_in = sending_due_in(OUTBOX_SLOW_MS);
+        next = next < 0 || (slow_in >= 0 && slow_in < next) ? slow_in : next;
+    }
+    return next < 0 ? INFINITE : (DWORD)next;
+}
+
+static DWORD sooner(DWORD a, DWORD b) {
+    return a < b ? a : b;
+}
+
 // Once an outage: which server cannot be reached.
 static void report_outage(void) {
     char own_name[HOST_NAME_CAPACITY];
@@ -74,13 +113,47 @@ static void report_outage(void) {
                          compose_outage_line(host_to_look_up(g_client.server, own_name)));
 }
 
+// Whether this connection's register has gone out, so that its lines carry ids.
+static bool registered;
+
+static void register_now(void) {
+    send_frame(&g_client, catch_up_register_payload());
+    registered = true;
+    sending_with_ids();
+}
+
+// A server that offered the history last time is given the register before the hello, so that
+// it knows this client before it joins and can give it back its place.  An offer that does not
+// come in time means another server: the hello goes out anyway.
+static void greet_after_offer(void) {
+    HANDLE events[2] = {catch_up_offer_event(), connection_wake_event()};
+    DWORD start = GetTickCount();
+    while (!catch_up_offer_seen() && !connection_abandon_requested()) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= OFFER_WAIT_MS ||
+            WaitForMultipleObjects(2, events, FALSE, OFFER_WAIT_MS - elapsed) == WAIT_TIMEOUT) {
+            break;
+        }
+    }
+    if (catch_up_offer_seen()) {
+        register_now();
+    }
+    send_frame(&g_client, hello_payload(g_client.name));
+}
+
 static void attempt(connection_plan *plan) {
     show_state(LINK_CONNECTING);
     // This attempt is the one any earlier Reconnect asked for.
     take_reconnect();
-    attempt_control control = {connection_wake_event(), connection_abandon_requested};
+    bool resume = catch_up_new_connection();
+    sending_new_connection();
+    registered = false;
+    attempt_control control = {connection_wake_event(), connection_abandon_requested, resume};
     int result = connect_to_server(&control);
     if (result == 0) {
+        if (resume) {
+            greet_after_offer();
+        }
         InterlockedExchange(&line_sent_at, 0);
         plan_connected(plan);
         show_state(LINK_CONNECTED);
@@ -90,7 +163,6 @@ static void attempt(connection_plan *plan) {
             plan_reconnect(plan);
         }
     } else {
-        // No receive thread runs between connections, so this thread may write the transcript.
         if (plan_attempt_failed(plan)) {
             report_outage();
         }
@@ -99,11 +171,15 @@ static void attempt(connection_plan *plan) {
 }
 
 // While connected: until the receive thread ends by itself, the user asks for something, or a
-// line the user sent goes unanswered for too long.
+// line the user sent goes unanswered for too long.  Meanwhile it sends the user's lines, and
+// registers once the server offers the history.
 static void keep(connection_plan *plan) {
-    HANDLE events[2] = {g_client.receive_thread, connection_wake_event()};
+    HANDLE events[3] = {g_client.receive_thread, connection_wake_event(), catch_up_offer_event()};
     for (;;) {
-        DWORD woke = WaitForMultipleObjects(2, events, FALSE, watchdog_remaining());
+        sending_send_waiting(&g_client);
+        DWORD wait = sooner(watchdog_remaining(), look_after_waiting_lines(true));
+        // The offer's event stays set once it came, so it is only waited for until then.
+        DWORD woke = WaitForMultipleObjects(registered ? 2 : 3, events, FALSE, wait);
         if (stopping()) {
             return;
         }
@@ -123,6 +199,9 @@ static void keep(connection_plan *plan) {
             plan_lost(plan);
             show_state(LINK_WAITING);
             return;
+        }
+        if (!registered && catch_up_offer_seen()) {
+            register_now();
         }
         if (woke == WAIT_TIMEOUT && watchdog_remaining() == 0) {
             // The receive thread wakes to a closed socket and reports the loss itself.
@@ -145,11 +224,13 @@ static void wait_for_retry(connection_plan *plan) {
             plan_wait_over(plan);
             return;
         }
-        WaitForSingleObject(connection_wake_event(), (DWORD)plan->wait_ms - elapsed);
+        DWORD wait = sooner((DWORD)plan->wait_ms - elapsed, look_after_waiting_lines(false));
+        WaitForSingleObject(connection_wake_event(), wait);
     }
 }
 
 static DWORD WINAPI connection_main(LPVOID) {
+    catch_up_start();
     connection_plan plan;
     plan_start(&plan, GetTickCount() ^ (GetCurrentProcessId() * 2654435761u));
     while (!stopping()) {

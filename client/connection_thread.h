@@ -25,3 +25,8 @@ bool connection_running(void);
 void connection_line_sent(void);
 // Anything that arrived from the server.
 void connection_bytes_arrived(void);
+
+// The window's thread queued a line for the connection's thread to send.
+void connection_line_queued(void);
+// The receive thread: the server acknowledged the line with this id.
+void connection_line_acknowledged(long long id);

@@ -58,3 +58,16 @@ std::string compose_outage_line(const char *server) {
     line += " に接続できません。接続できるまで自動で試します。\r\n";
     return line;
 }
+
+std::string compose_missed_count(int count) {
+    char line[64];
+    snprintf(line, sizeof line, "MESSAGE:切れていた間の発言 %d 件\r\n", count);
+    return line;
+}
+
+std::string compose_gap_line(const char *stamp) {
+    std::string line = "MESSAGE:サーバーには ";
+    line += stamp;
+    line += " 以降の発言しか残っていません。\r\n";
+    return line;
+}

@@ -6,6 +6,15 @@
 
 const char TRANSCRIPT_CONNECTED[] = "MESSAGE:接続されました。\r\n";
 const char TRANSCRIPT_DISCONNECTED[] = "MESSAGE:接続が切れました。\r\n";
+// After the room's recent history, on the first connection of a run.
+const char TRANSCRIPT_HISTORY_END[] = "MESSAGE:ここまでが以前の会話です。\r\n";
+// Lines the server never acknowledged went back into the input box.
+const char TRANSCRIPT_GIVEN_BACK[] = "MESSAGE:送れなかった発言を入力欄に戻しました。\r\n";
+
+// "MESSAGE:切れていた間の発言 N 件\r\n": after what a reconnect caught up on.
+std::string compose_missed_count(int count);
+// "MESSAGE:サーバーには (stamp) 以降の発言しか残っていません。\r\n": older lines are gone.
+std::string compose_gap_line(const char *stamp);
 
 // "MESSAGE:" + server + " に接続できません。接続できるまで自動で試します。\r\n": once an outage.
 std::string compose_outage_line(const char *server);

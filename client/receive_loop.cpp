@@ -8,6 +8,7 @@
 #include "client/entry.h"
 #include "client/members.h"
 #include "client/protocol.h"
+#include "client/receive_parts.h"
 
 // As much as a burst brings, in one read: every append costs the box a fixed amount besides its
 // length (its scroll bars are set again), so a flood is best shown in few appends.
@@ -16,19 +17,25 @@ enum { RECEIVE_BLOCK = 16384 };
 // FLASHW_TRAY | FLASHW_TIMERNOFG: the taskbar button only, until the window comes forward.
 enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
 
-// What the thread does after a payload.
-enum receive_next { RECEIVE_GO_ON, RECEIVE_END, RECEIVE_LOST };
+// Where text for the box goes: behind a replay in progress, it waits until the replay is shown.
+static std::string *text_for_box(receive_view *view, bool said_now) {
+    return said_now && view->replaying ? &view->held : &view->waiting;
+}
 
-// What one connection's thread keeps between payloads.
-struct receive_view {
-    std::string waiting;  // text for the box, shown with one append per received block
-    bool waiting_entries; // some of it is relayed lines, which flash the taskbar button
-    std::string members;  // the connection's last member list, to tell who came and went
-    bool members_known;   // the first list only says who was already there
-    FLASHWINFO flash;
-};
+void add_entry(client_state *cs, receive_view *view, const std::string &name,
+               const std::string &text, const stamp_time *when, bool said_now) {
+    char stamp[TIME_STAMP_CAPACITY];
+    format_time_stamp(stamp, when);
+    cs->pending_entry = compose_entry(unescape_frame_text(name), stamp,
+                                      disarm_relay_text(unescape_frame_text(text)));
+    std::string *box = text_for_box(view, said_now);
+    *box += cs->pending_entry;
+    if (said_now) {
+        (box == &view->held ? view->held_entries : view->waiting_entries) = true;
+    }
+}
 
-// Composes a relay's entry into cs->pending_entry and adds it to the text waiting for the box.
+// Composes a relay's entry, stamped with the time it arrived.
 static void take_relay(client_state *cs, const std::string &body, receive_view *view) {
     cs->pending_entry = body;
     std::string name, text;
@@ -37,18 +44,13 @@ static void take_relay(client_state *cs, const std::string &body, receive_view *
     SYSTEMTIME now;
     GetLocalTime(&now);
     stamp_time t = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute};
-    char stamp[TIME_STAMP_CAPACITY];
-    format_time_stamp(stamp, &t);
-    cs->pending_entry = compose_entry(unescape_frame_text(name), stamp,
-                                      disarm_relay_text(unescape_frame_text(text)));
-    view->waiting += cs->pending_entry;
-    view->waiting_entries = true;
+    add_entry(cs, view, name, text, &t, true);
 }
 
 // Shows the waiting text with one append, and flashes once when it holds entries.  Entries that
 // arrive together in one received block go to the box together, so a flood costs the window one
 // repaint per block instead of one per line; the transcript ends the same either way.
-static void show_entries(client_state *cs, receive_view *view) {
+void show_entries(client_state *cs, receive_view *view) {
     if (view->waiting.empty()) {
         return;
     }
@@ -66,7 +68,7 @@ static void show_entries(client_state *cs, receive_view *view) {
 static void take_member_list(client_state *cs, const std::string &text, receive_view *view) {
     std::string members = unescape_frame_text(text);
     if (view->members_known) {
-        view->waiting += compose_member_changes(view->members, members);
+        *text_for_box(view, true) += compose_member_changes(view->members, members);
     }
     view->members = members;
     view->members_known = true;
@@ -113,6 +115,8 @@ static receive_next handle_payload(client_state *cs, const std::string &payload,
         break;
     case PAYLOAD_IGNORED:
         break;
+    default:
+        return handle_history_payload(cs, classify_payload(payload), payload, view);
     }
     cs->pending_entry.clear();
     return RECEIVE_GO_ON;
@@ -142,6 +146,11 @@ DWORD WINAPI receive_loop(LPVOID param) {
     receive_view view;
     view.waiting_entries = false;
     view.members_known = false;
+    view.replaying = false;
+    view.held_entries = false;
+    view.replayed = 0;
+    view.gap = -1;
+    view.gap_known = false;
     view.flash.cbSize = sizeof view.flash;
     view.flash.hwnd = cs->main_window;
     view.flash.dwFlags = FLASH_FLAGS;
@@ -153,6 +162,9 @@ DWORD WINAPI receive_loop(LPVOID param) {
     for (;;) {
         int got = recv(chat_socket, block, sizeof block, 0);
         if (got <= 0) {
+            // Whatever waited behind an unfinished replay is still worth showing.
+            view.waiting += view.held;
+            show_entries(cs, &view);
             report_lost_connection(cs);
             return 0;
         }
@@ -167,6 +179,7 @@ DWORD WINAPI receive_loop(LPVOID param) {
             receive_next next = handle_payload(cs, frame.payload, &view);
             frame_reset(&frame);
             if (next == RECEIVE_LOST) {
+                view.waiting += view.held;
                 show_entries(cs, &view);
                 report_lost_connection(cs);
             }

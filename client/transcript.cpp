@@ -20,7 +20,12 @@ static void write_to_log(client_state *cs, const std::string &text) {
     }
 }
 
+// The receive thread and the connection's thread both write the transcript; the window's thread,
+// which carries out the box's messages, never does, so holding this across them cannot deadlock.
+static SRWLOCK transcript_lock = SRWLOCK_INIT;
+
 void append_to_transcript(client_state *cs, const std::string &text) {
+    AcquireSRWLockExclusive(&transcript_lock);
     write_to_log(cs, text);
     cs->transcript += text;
     // Only the new text goes into the box, so an entry costs the same however long the
@@ -32,6 +37,7 @@ void append_to_transcript(client_state *cs, const std::string &text) {
     SendMessageA(cs->transcript_box, EM_LINESCROLL, 0, lines);
     // The new lines from their start, however far right a long line took the view.
     SendMessageA(cs->transcript_box, WM_HSCROLL, SB_LEFT, 0);
+    ReleaseSRWLockExclusive(&transcript_lock);
 }
 
 void set_member_list(client_state *cs, const std::string &text) {

@@ -8,6 +8,7 @@
 #include "client/conversation_log.h"
 #include "client/receive.h"
 #include "client/send_chat.h"
+#include "client/sending.h"
 #include "client/window_messages.h"
 #include "resources/resource.h"
 #include "resources/version.h"
@@ -88,15 +89,34 @@ static void reconnect(void) {
     }
 }
 
+// The connection's state and whether sent lines wait for the server, as last told.
+static WPARAM link_state_now = LINK_CONNECTING;
+static bool lines_waiting;
+
 // The title, and with it the taskbar button, says whether the user can be heard.
-static void show_connection_state(HWND window, WPARAM state) {
+static void show_title(HWND window) {
     const char *title = MAIN_WINDOW_TITLE;
-    if (state == LINK_CONNECTING) {
+    if (link_state_now == LINK_CONNECTING) {
         title = MAIN_WINDOW_TITLE " - 接続中";
-    } else if (state == LINK_WAITING) {
+    } else if (link_state_now == LINK_WAITING) {
         title = MAIN_WINDOW_TITLE " - 未接続";
+    } else if (link_state_now == LINK_CONNECTED && lines_waiting) {
+        title = MAIN_WINDOW_TITLE " - 送信待ち";
     }
     SetWindowTextA(window, title);
+}
+
+// Lines the server never took go back in front of whatever the user has typed since, for the
+// user to send again or not.
+static void take_back_lines(void) {
+    std::string given = sending_take_given_back();
+    if (given.empty()) {
+        return;
+    }
+    int length = GetWindowTextLengthA(g_client.input_box);
+    std::string typed(length > 0 ? (size_t)length + 1 : 1, '\0');
+    typed.resize((size_t)GetWindowTextA(g_client.input_box, &typed[0], (int)typed.size()));
+    SetWindowTextA(g_client.input_box, (typed.empty() ? given : given + "\r\n" + typed).c_str());
 }
 
 static void on_command(HWND window, WORD id) {
@@ -163,7 +183,15 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         report_log_failure(window);
         return 0;
     case WM_CONNECTION_STATE:
-        show_connection_state(window, wparam);
+        link_state_now = wparam;
+        show_title(window);
+        return 0;
+    case WM_SENDING_STATE:
+        lines_waiting = wparam != 0;
+        show_title(window);
+        return 0;
+    case WM_LINES_GIVEN_BACK:
+        take_back_lines();
         return 0;
     }
     return DefWindowProcA(window, message, wparam, lparam);

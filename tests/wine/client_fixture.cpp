@@ -181,7 +181,7 @@ static bool never_abandoned(void) {
 int connect_once(void) {
     // Never set: the attempt only ends by connecting or failing.
     static const HANDLE never = CreateEventA(NULL, TRUE, FALSE, NULL);
-    attempt_control control = {never, never_abandoned};
+    attempt_control control = {never, never_abandoned, false};
     return connect_to_server(&control);
 }
 

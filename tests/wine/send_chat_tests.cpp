@@ -5,6 +5,7 @@
 
 #include "client/connection.h"
 #include "client/send_chat.h"
+#include "client/sending.h"
 
 typedef ClientTest SendChatTest;
 
@@ -25,6 +26,8 @@ TEST_F(SendChatTest, SendsTheTextAndCrLfAsOneFrameThenEmptiesTheBox) {
         SetWindowTextA(g_client.input_box, c.typed.c_str());
         SetFocus(g_client.member_list);
         EXPECT_EQ(send_chat_line(&g_client), 0);
+        // What the connection's thread does once woken.
+        EXPECT_EQ(sending_send_waiting(&g_client), 0);
         std::string payload;
         EXPECT_EQ(test_peer_read_frame(&peer, &payload, 3000), PEER_FRAME);
         EXPECT_EQ(payload, c.payload)
@@ -63,6 +66,7 @@ TEST_F(SendChatTest, TextIsKeptWhenTheLineCannotGoOut) {
     ASSERT_EQ(connect_once(), 0);
     accept_client(&server, &peer);
     EXPECT_EQ(send_chat_line(&g_client), 0);
+    EXPECT_EQ(sending_send_waiting(&g_client), 0);
     std::string payload;
     EXPECT_EQ(test_peer_read_frame(&peer, &payload, 3000), PEER_FRAME);
     EXPECT_EQ(payload, "\x82\xa0\r\n") << "got " << hex_bytes(payload);

@@ -1,0 +1,97 @@
+// The lines the user sent that the server has not yet acknowledged.
+#include "client/outbox.h"
+
+#include <utility>
+
+void outbox_init(outbox *o) {
+    for (int i = 0; i < OUTBOX_CAPACITY; i++) {
+        std::string().swap(o->lines[i].chat);
+    }
+    o->first = 0;
+    o->count = 0;
+    o->next_id = 1;
+}
+
+static outbox_line *at(outbox *o, int i) {
+    return &o->lines[(o->first + i) % OUTBOX_CAPACITY];
+}
+
+bool outbox_add(outbox *o, const std::string &chat, long long now_ms) {
+    if (o->count == OUTBOX_CAPACITY) {
+        return false;
+    }
+    outbox_line *line = at(o, o->count++);
+    line->id = o->next_id++;
+    line->chat = chat;
+    line->sent_ms = now_ms;
+    line->connection = 0;
+    return true;
+}
+
+outbox_line *outbox_next_to_send(outbox *o, unsigned connection) {
+    for (int i = 0; i < o->count; i++) {
+        if (at(o, i)->connection != connection) {
+            return at(o, i);
+        }
+    }
+    return NULL;
+}
+
+// Takes the i-th line out: the lines before it move up one place, so the rest keep their order.
+static void remove_at(outbox *o, int i) {
+    for (int j = i; j > 0; j--) {
+        std::swap(*at(o, j), *at(o, j - 1));
+    }
+    std::string().swap(at(o, 0)->chat);
+    o->first = (o->first + 1) % OUTBOX_CAPACITY;
+    o->count--;
+}
+
+void outbox_sent(outbox *o, outbox_line *line, unsigned connection, bool acknowledged_later) {
+    line->connection = connection;
+    if (!acknowledged_later) {
+        for (int i = 0; i < o->count; i++) {
+            if (at(o, i) == line) {
+                remove_at(o, i);
+                return;
+            }
+        }
+    }
+}
+
+bool outbox_acknowledge(outbox *o, long long id) {
+    for (int i = 0; i < o->count; i++) {
+        if (at(o, i)->id == id && at(o, i)->connection != 0) {
+            remove_at(o, i);
+            return true;
+        }
+    }
+    return false;
+}
+
+int outbox_give_up(outbox *o, long long now_ms, std::string *given_up) {
+    int taken = 0;
+    while (o->count > 0 && now_ms - at(o, 0)->sent_ms >= OUTBOX_GIVE_UP_MS) {
+        *given_up += at(o, 0)->chat;
+        remove_at(o, 0);
+        taken++;
+    }
+    return taken;
+}
+
+bool outbox_take_oldest(outbox *o, std::string *chat) {
+    if (o->count == 0) {
+        return false;
+    }
+    chat->swap(at(o, 0)->chat);
+    remove_at(o, 0);
+    return true;
+}
+
+long long outbox_due_in(const outbox *o, long long now_ms, long long wait_ms) {
+    if (o->count == 0) {
+        return -1;
+    }
+    long long waited = now_ms - o->lines[o->first].sent_ms;
+    return waited >= wait_ms ? 0 : wait_ms - waited;
+}

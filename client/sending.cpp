@@ -1,0 +1,115 @@
+// The user's lines on their way out, between the window's thread and the connection's.
+#include "client/sending.h"
+
+#include "client/connection.h"
+#include "client/connection_thread.h"
+#include "client/outbox.h"
+#include "client/protocol.h"
+#include "client/window_messages.h"
+
+// The outbox and what goes back to the user, under the lock.  Nothing blocking happens while it
+// is held: the window's thread takes it too.
+static SRWLOCK lock = SRWLOCK_INIT;
+static outbox box = {};
+static bool box_ready;
+static std::string given_back; // chat payloads, one after another
+// The connection's thread's own: which connection this is (never 0, which marks a line not yet
+// sent), and whether its lines carry ids.
+static unsigned connection_number = 1;
+static bool with_ids;
+
+static long long now_ms(void) {
+    return (long long)GetTickCount64();
+}
+
+bool sending_queue(const std::string &chat) {
+    AcquireSRWLockExclusive(&lock);
+    if (!box_ready) {
+        outbox_init(&box);
+        box_ready = true;
+    }
+    bool queued = outbox_add(&box, chat, now_ms());
+    ReleaseSRWLockExclusive(&lock);
+    return queued;
+}
+
+void sending_new_connection(void) {
+    connection_number = connection_number == 0xFFFFFFFFu ? 1 : connection_number + 1;
+    with_ids = false;
+}
+
+void sending_with_ids(void) {
+    with_ids = true;
+}
+
+// Hands a line that cannot go out back to the user.
+static void give_back(const std::string &chat) {
+    AcquireSRWLockExclusive(&lock);
+    given_back += chat;
+    ReleaseSRWLockExclusive(&lock);
+    PostMessageA(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
+}
+
+int sending_send_waiting(client_state *cs) {
+    for (;;) {
+        // The line is marked sent before it goes, so an acknowledgement that comes back at once
+        // finds it; a copy goes out, since the window's thread may queue meanwhile.
+        AcquireSRWLockExclusive(&lock);
+        outbox_line *line = box_ready ? outbox_next_to_send(&box, connection_number) : NULL;
+        if (line == NULL) {
+            ReleaseSRWLockExclusive(&lock);
+            return 0;
+        }
+        long long id = line->id;
+        std::string chat = line->chat;
+        outbox_sent(&box, line, connection_number, with_ids);
+        ReleaseSRWLockExclusive(&lock);
+
+        if (send_frame(cs, with_ids ? numbered_line_payload(id, chat) : chat) != 0) {
+            if (!with_ids) {
+                give_back(chat);
+            }
+            return -1;
+        }
+        connection_line_sent();
+    }
+}
+
+void sending_acknowledged(long long id) {
+    AcquireSRWLockExclusive(&lock);
+    if (box_ready) {
+        outbox_acknowledge(&box, id);
+    }
+    ReleaseSRWLockExclusive(&lock);
+}
+
+bool sending_give_up(void) {
+    AcquireSRWLockExclusive(&lock);
+    int taken = box_ready ? outbox_give_up(&box, now_ms(), &given_back) : 0;
+    ReleaseSRWLockExclusive(&lock);
+    if (taken > 0) {
+        PostMessageA(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
+    }
+    return taken > 0;
+}
+
+long long sending_due_in(long long wait_ms) {
+    AcquireSRWLockShared(&lock);
+    long long due = box_ready ? outbox_due_in(&box, now_ms(), wait_ms) : -1;
+    ReleaseSRWLockShared(&lock);
+    return due;
+}
+
+std::string sending_take_given_back(void) {
+    AcquireSRWLockExclusive(&lock);
+    std::string chats;
+    chats.swap(given_back);
+    ReleaseSRWLockExclusive(&lock);
+    // Each payload is the escaped text and its CR LF: shown as typed, the lines one below the
+    // other, without the last line break.
+    std::string text = unescape_frame_text(chats);
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) {
+        text.resize(text.size() - 2);
+    }
+    return text;
+}

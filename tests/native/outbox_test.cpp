@@ -1,0 +1,51 @@
+// The user's lines between sending and their acknowledgement.
+#include "client/outbox.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+// Every line not yet acknowledged goes out again, in order, on each new connection; what the
+// server acknowledged or what waited too long never does.
+TEST(Outbox, ResendsInOrderUntilAcknowledgedAndGivesUpAfterTenMinutes) {
+    static outbox o; // static: 256 lines with their strings are too big for the stack
+    outbox_init(&o);
+    ASSERT_TRUE(outbox_add(&o, "a\r\n", 0));
+    ASSERT_TRUE(outbox_add(&o, "b\r\n", 1000));
+    ASSERT_TRUE(outbox_add(&o, "c\r\n", 2000));
+    std::string sent;
+    for (outbox_line *l; (l = outbox_next_to_send(&o, 1)) != NULL;) {
+        sent += l->chat;
+        outbox_sent(&o, l, 1, true);
+    }
+    EXPECT_EQ(sent, "a\r\nb\r\nc\r\n");
+    EXPECT_FALSE(outbox_acknowledge(&o, 99)) << "an id never sent";
+    EXPECT_TRUE(outbox_acknowledge(&o, 2));
+    EXPECT_FALSE(outbox_acknowledge(&o, 2)) << "acknowledged twice";
+    EXPECT_EQ(outbox_due_in(&o, 1500, OUTBOX_SLOW_MS), 500);
+
+    // The next connection: the two still waiting go again, oldest first, with their ids.
+    outbox_line *l = outbox_next_to_send(&o, 2);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->id, 1);
+    outbox_sent(&o, l, 2, true);
+    l = outbox_next_to_send(&o, 2);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->id, 3);
+    outbox_sent(&o, l, 2, true);
+    EXPECT_EQ(outbox_next_to_send(&o, 2), nullptr);
+
+    std::string given;
+    EXPECT_EQ(outbox_give_up(&o, OUTBOX_GIVE_UP_MS - 1, &given), 0);
+    EXPECT_EQ(outbox_give_up(&o, OUTBOX_GIVE_UP_MS + 2000, &given), 2);
+    EXPECT_EQ(given, "a\r\nc\r\n");
+    EXPECT_EQ(outbox_due_in(&o, 0, OUTBOX_SLOW_MS), -1);
+
+    // Without acknowledgements a line leaves once sent; a full outbox refuses the next.
+    for (int i = 0; i < OUTBOX_CAPACITY; i++) {
+        ASSERT_TRUE(outbox_add(&o, "x\r\n", 0));
+    }
+    EXPECT_FALSE(outbox_add(&o, "y\r\n", 0));
+    outbox_sent(&o, outbox_next_to_send(&o, 3), 3, false);
+    EXPECT_TRUE(outbox_add(&o, "y\r\n", 0));
+}
