@@ -10,7 +10,7 @@
 static SRWLOCK lock = SRWLOCK_INIT;
 static char token[CLIENT_TOKEN_LENGTH + 1];
 // This connection's offer, and whether the connection before it had one.
-static bool offered, offered_before;
+static bool offered, offered_before, replaying;
 static std::string offered_epoch;
 // The numbering of the last line shown, and its seq (-1: none shown of it).
 static std::string known_epoch;
@@ -44,6 +44,7 @@ bool catch_up_new_connection(void) {
     AcquireSRWLockExclusive(&lock);
     offered_before = offered;
     offered = false;
+    replaying = false;
     register_after = -2;
     ResetEvent(catch_up_offer_event());
     bool resume = offered_before && !known_epoch.empty() && last_seq >= 0;
@@ -54,9 +55,17 @@ bool catch_up_new_connection(void) {
 void catch_up_offered(const std::string &epoch) {
     AcquireSRWLockExclusive(&lock);
     offered = true;
+    replaying = true;
     offered_epoch = epoch;
     ReleaseSRWLockExclusive(&lock);
     SetEvent(catch_up_offer_event());
+}
+
+bool catch_up_replaying(void) {
+    AcquireSRWLockShared(&lock);
+    bool now = replaying;
+    ReleaseSRWLockShared(&lock);
+    return now;
 }
 
 bool catch_up_offer_seen(void) {
@@ -94,8 +103,9 @@ bool catch_up_show(long long seq) {
     return fresh;
 }
 
-void catch_up_reached(long long seq) {
+void catch_up_replay_over(long long seq) {
     AcquireSRWLockExclusive(&lock);
+    replaying = false;
     if (seq > last_seq) {
         last_seq = seq;
     }

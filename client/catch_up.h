@@ -20,7 +20,9 @@ void catch_up_start(void);
 bool catch_up_new_connection(void);
 
 // The receive thread: the server offered the extension with this epoch.  Wakes whoever waits.
+// From then until the replay ends, the user's lines wait: they follow what was said before.
 void catch_up_offered(const std::string &epoch);
+bool catch_up_replaying(void);
 HANDLE catch_up_offer_event(void);
 bool catch_up_offer_seen(void);
 
@@ -34,5 +36,5 @@ long long catch_up_register_after(void);
 // The receive thread: a line with this seq is shown now.  False when it was shown already (a
 // server repeating itself), and nothing should be shown.
 bool catch_up_show(long long seq);
-// The server said the client is caught up to seq: no line up to it is new any more.
-void catch_up_reached(long long seq);
+// The replay is over and the client caught up to seq: no line up to it is new any more.
+void catch_up_replay_over(long long seq);

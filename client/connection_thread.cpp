@@ -176,7 +176,10 @@ static void attempt(connection_plan *plan) {
 static void keep(connection_plan *plan) {
     HANDLE events[3] = {g_client.receive_thread, connection_wake_event(), catch_up_offer_event()};
     for (;;) {
-        sending_send_waiting(&g_client);
+        // Behind a replay, the user's lines wait, so that they follow what the user missed.
+        if (!catch_up_replaying()) {
+            sending_send_waiting(&g_client);
+        }
         DWORD wait = sooner(watchdog_remaining(), look_after_waiting_lines(true));
         // The offer's event stays set once it came, so it is only waited for until then.
         DWORD woke = WaitForMultipleObjects(registered ? 2 : 3, events, FALSE, wait);

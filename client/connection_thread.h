@@ -26,7 +26,8 @@ void connection_line_sent(void);
 // Anything that arrived from the server.
 void connection_bytes_arrived(void);
 
-// The window's thread queued a line for the connection's thread to send.
+// The window's thread queued a line for the connection's thread to send (or the receive thread
+// saw a replay end, after which the lines waiting may go).
 void connection_line_queued(void);
 // The receive thread: the server acknowledged the line with this id.
 void connection_line_acknowledged(long long id);

@@ -104,8 +104,10 @@ static void take_page_end(client_state *cs, const std::string &payload, receive_
         send_frame(cs, more_payload());
         return;
     }
-    catch_up_reached(upto);
+    catch_up_replay_over(upto);
     end_replay(view);
+    // The lines the user sent meanwhile, and those sent again, may go now.
+    connection_line_queued();
 }
 
 receive_next handle_history_payload(client_state *cs, payload_kind kind, const std::string &payload,
