@@ -38,6 +38,15 @@ std::string frame(const std::string &payload) {
     return payload + '\x80';
 }
 
+std::string time_stamp_now(void) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[32];
+    snprintf(stamp, sizeof stamp, "(%d/%02d/%02d %02d:%02d)", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute);
+    return stamp;
+}
+
 HWND control(int id) {
     return GetDlgItem(main_window, id);
 }

@@ -33,6 +33,8 @@ void program_fixture_end(void);
 std::string memo_for(const char *server_address);
 
 std::string frame(const std::string &payload);
+// "(2026/12/07 09:05)" for the local time now, as an entry is stamped.
+std::string time_stamp_now(void);
 HWND control(int id);
 
 // Starts the program in a fresh folder holding this memo.ini.

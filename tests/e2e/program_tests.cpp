@@ -320,15 +320,6 @@ TEST_F(Chat, SendButtonSendsAndGivesTheFocusBack) {
     EXPECT_EQ(gui.hwndFocus, input);
 }
 
-static std::string time_stamp_now(void) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char stamp[32];
-    snprintf(stamp, sizeof stamp, "(%d/%02d/%02d %02d:%02d)", now.wYear, now.wMonth, now.wDay,
-             now.wHour, now.wMinute);
-    return stamp;
-}
-
 static bool stamp_shaped(const std::string &stamp) {
     const char shape[] = "(dddd/dd/dd dd:dd)";
     if (stamp.size() != sizeof shape - 1) {

@@ -392,6 +392,185 @@ TEST_F(ServerFaults, AnAddressThatNeverAnswersNeverHoldsTheWindow) {
     WSACleanup();
 }
 
+// ---- The real server behind a link that can die ---------------------------------------------
+
+// Forwards connections from the test's address to the server, both ways, until the link dies:
+// from then on the connections it holds forward nothing and stay open, as a link that went down
+// leaves them at both ends, while new ones pass.
+struct dying_link {
+    SOCKET listener;
+    sockaddr_in server;
+    SOCKET ends[8][2]; // the program's end and the server's
+    int count;
+    volatile LONG dead_below; // connections numbered below this forward nothing
+    volatile LONG stop;
+    HANDLE thread;
+};
+
+static void forward(SOCKET from, SOCKET to) {
+    char block[4096];
+    int got = recv(from, block, sizeof block, 0);
+    for (int sent = 0, n = 0; got > 0 && sent < got; sent += n) {
+        if ((n = send(to, block + sent, got - sent, 0)) <= 0) {
+            break;
+        }
+    }
+}
+
+static DWORD WINAPI link_loop(LPVOID param) {
+    dying_link *l = (dying_link *)param;
+    while (InterlockedCompareExchange(&l->stop, 0, 0) == 0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(l->listener, &readable);
+        int live_from = (int)InterlockedCompareExchange(&l->dead_below, 0, 0);
+        for (int i = live_from; i < l->count; i++) {
+            FD_SET(l->ends[i][0], &readable);
+            FD_SET(l->ends[i][1], &readable);
+        }
+        timeval wait = {0, 10000};
+        if (select(0, &readable, NULL, NULL, &wait) <= 0) {
+            continue;
+        }
+        if (FD_ISSET(l->listener, &readable) && l->count < 8) {
+            SOCKET near_end = accept(l->listener, NULL, NULL);
+            SOCKET far_end = socket(AF_INET, SOCK_STREAM, 0);
+            connect(far_end, (sockaddr *)&l->server, sizeof l->server);
+            l->ends[l->count][0] = near_end;
+            l->ends[l->count][1] = far_end;
+            l->count++;
+        }
+        for (int i = live_from; i < l->count; i++) {
+            for (int side = 0; side < 2; side++) {
+                if (FD_ISSET(l->ends[i][side], &readable)) {
+                    forward(l->ends[i][side], l->ends[i][1 - side]);
+                }
+            }
+        }
+    }
+    for (int i = 0; i < l->count; i++) {
+        closesocket(l->ends[i][0]);
+        closesocket(l->ends[i][1]);
+    }
+    return 0;
+}
+
+static sockaddr_in port_2000_at(const char *at) {
+    sockaddr_in where = {};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(TEST_SERVER_PORT);
+    where.sin_addr.s_addr = inet_addr(at);
+    return where;
+}
+
+static bool connects_to(const sockaddr_in &where, SOCKET *out) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(s, (const sockaddr *)&where, sizeof where) == 0) {
+        *out = s;
+        return true;
+    }
+    closesocket(s);
+    return false;
+}
+
+// The program's own line, said while the link was dead, and what the other member said then.
+static const std::string IN_FLIGHT = "\x89\xEF\x8B\x63\x82\xCD\x33\x8E\x9E\x82\xA9\x82\xE7"
+                                     "\x82\xC5\x82\xB7"; // 会議は3時からです
+static const std::string MISSED_COUNT =
+    "MESSAGE:\x90\xD8\x82\xEA\x82\xC4\x82\xA2\x82\xBD\x8A\xD4\x82\xCC\x94\xAD\x8C\xBE 3 "
+    "\x8C\x8F\r\n"; // MESSAGE:切れていた間の発言 3 件
+static const char TITLE_SENDING[] = "Vantrel - \x91\x97\x90\x4D\x91\xD2\x82\xBF"; // 送信待ち
+
+TEST_F(ServerFaults, ALinkThatDiesWithALineInFlightCatchesUpAndKeepsTheName) {
+    // The real server on an address of its own, behind a link on the test's address.
+    char server_address[32];
+    snprintf(server_address, sizeof server_address, "127.0.1.%s", strrchr(address, '.') + 1);
+    std::string state = make_memo_folder("");
+    ASSERT_FALSE(state.empty());
+    std::string command = "\"" + windows_path(VANTREL_SERVER_EXE) + "\" --listen " +
+                          server_address + " --keepalive 60 --history-file \"" + state +
+                          "\\history.sqlite3\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION room = {};
+    ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
+                               &startup, &room));
+    static dying_link link;
+    ZeroMemory(&link, sizeof link);
+    link.server = port_2000_at(server_address);
+    ASSERT_TRUE(test_server_open(&server, address));
+    link.listener = server.listener;
+    test_peer other = {INVALID_SOCKET, ""};
+    for (DWORD start = GetTickCount(); !connects_to(link.server, &other.socket);) {
+        ASSERT_LT(GetTickCount() - start, 20000u) << "the server did not start";
+        pump_messages(50);
+    }
+    link.thread = CreateThread(NULL, 0, link_loop, &link, 0, NULL);
+    ASSERT_TRUE(test_peer_send(&other, frame("vantrel002;" + OTHER)));
+
+    ASSERT_NO_FATAL_FAILURE(launch(memo_for(address) + "keepalive=2;\r\n"));
+    main_window = program_wait_window(&program, MAIN_CLASS, NULL, WAIT_MS);
+    ASSERT_NE(main_window, nullptr);
+    std::string got, payload;
+    ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), CONNECTED, WAIT_MS, &got));
+    // The other member sees the program join; from here it must see nobody come or go.
+    const std::string both = "e" + OTHER + "\r\n" + NAME + "\r\n";
+    while (payload != both) {
+        ASSERT_EQ(test_peer_read_frame(&other, &payload, WAIT_MS), PEER_FRAME) << "no join";
+    }
+
+    InterlockedExchange(&link.dead_below, link.count);
+    ASSERT_TRUE(remote_send_text(control(INPUT_ID), WM_SETTEXT, 0, IN_FLIGHT));
+    ASSERT_TRUE(PostMessageA(control(SEND_ID), BM_CLICK, 0, 0));
+    const char *missed[] = {"one\r\n", "two\r\n", "three\r\n"};
+    for (const char *line : missed) {
+        ASSERT_TRUE(test_peer_send(&other, frame(line)));
+    }
+    std::string stamp = time_stamp_now();
+    EXPECT_TRUE(wait_for_remote_text(main_window, TITLE_SENDING, WAIT_MS, &got))
+        << "the title while the line waited: " << got;
+    // The watchdog finds the link dead, the program comes back through a new connection and
+    // catches up; the line in flight goes again after that.
+    EXPECT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), MISSED_COUNT, 30000, &got))
+        << tail_of(got);
+    EXPECT_TRUE(wait_for_remote_text(main_window, MAIN_TITLE, WAIT_MS, &payload)) << payload;
+    pump_messages(400);
+    ASSERT_TRUE(remote_text(control(TRANSCRIPT_ID), &got));
+    size_t at = got.find(LOST);
+    ASSERT_NE(at, std::string::npos) << tail_of(got);
+    std::string expected = LOST + CONNECTED;
+    for (const char *line : missed) {
+        expected += ENTRY_LEAD + OTHER + SAID + stamp + STAMP_END + line;
+    }
+    expected += MISSED_COUNT + ENTRY_LEAD + NAME + SAID + stamp + STAMP_END + IN_FLIGHT + "\r\n";
+    EXPECT_EQ(got.substr(at), expected) << "got " << where(got, at);
+    EXPECT_TRUE(remote_text(control(MEMBERS_ID), &payload));
+    EXPECT_EQ(payload, OTHER + "\r\n" + NAME + "\r\n") << "the name changed";
+
+    // The other member saw its own three lines and the program's once, and no member list.
+    std::string seen;
+    while (test_peer_read_frame(&other, &payload, 1000) == PEER_FRAME) {
+        seen += payload + "|";
+    }
+    std::string lines;
+    for (const char *line : missed) {
+        lines += "d" + OTHER + ";" + line + "|";
+    }
+    EXPECT_EQ(seen, lines + "d" + NAME + ";" + IN_FLIGHT + "\r\n|");
+
+    program_end(&program);
+    InterlockedExchange(&link.stop, 1);
+    WaitForSingleObject(link.thread, INFINITE);
+    CloseHandle(link.thread);
+    server.listener = INVALID_SOCKET; // the link closed it
+    test_peer_close(&other);
+    TerminateProcess(room.hProcess, 0);
+    WaitForSingleObject(room.hProcess, 5000);
+    CloseHandle(room.hProcess);
+    CloseHandle(room.hThread);
+    remove_memo_folder(state);
+}
+
 TEST_F(ServerFaults, MebibyteMemberFrameShowsItsFirst64KiBAndTheWindowAnswers) {
     ASSERT_NO_FATAL_FAILURE(start_chat());
     std::string payload = "e";
