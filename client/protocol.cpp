@@ -63,10 +63,9 @@ void split_relay(const std::string &relay_body, std::string *name, std::string *
     *text = relay_body.substr(semicolon + 1);
 }
 
-// The code points of the characters whose second byte is 0x80, as the system's tables give them.
-// Built once, on first use from whichever thread: a static local is made exactly once.
-// One bit for each code point of the Basic Multilingual Plane, so that each escape met costs one
-// look-up.
+// The code points of the characters whose second byte is 0x80, as the system's tables give them:
+// one bit for each code point of the Basic Multilingual Plane, so each escape met costs one
+// look-up.  Built once, on first use from whichever thread: a static local is made exactly once.
 struct eighty_table {
     unsigned char bits[0x10000 / 8];
 };
