@@ -1,7 +1,7 @@
-// Code page 932 and Unicode, one character at a time, by iconv's CP932 (the Linux server and the
-// native tests).
+// Code page 932 and Unicode, by iconv's CP932 (the Linux server and the native tests).
 #include "client/code_page.h"
 
+#include <errno.h>
 #include <iconv.h>
 
 // One conversion of in into out, with a converter of its own: an iconv_t is not safe to share
@@ -44,4 +44,60 @@ size_t cp932_from_code_point(unsigned code_point, char out[2]) {
     out[0] = bytes[0];
     out[1] = length == 2 ? bytes[1] : '\0';
     return length;
+}
+
+static const char16_t REPLACEMENT = 0xFFFD;
+
+// Appends the UTF-16 of the whole characters in run[0..length); iconv stops at each it has no
+// character for, which becomes U+FFFD, and goes on after it.
+static void convert_run(iconv_t cd, const char *run, size_t length, std::u16string *out) {
+    char *in = (char *)run;
+    size_t in_left = length;
+    while (in_left > 0) {
+        unsigned char bytes[2048];
+        char *to = (char *)bytes;
+        size_t out_left = sizeof bytes;
+        size_t done = iconv(cd, &in, &in_left, &to, &out_left);
+        char16_t units[sizeof bytes / 2];
+        size_t count = (size_t)(to - (char *)bytes) / 2;
+        for (size_t i = 0; i < count; i++) {
+            units[i] = (char16_t)(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        }
+        out->append(units, count);
+        if (done == (size_t)-1 && errno != E2BIG) {
+            size_t at = (size_t)(in - run);
+            size_t step = shift_jis_character_length(run, length, at);
+            out->push_back(REPLACEMENT);
+            in += step;
+            in_left -= step;
+            iconv(cd, NULL, NULL, NULL, NULL);
+        }
+    }
+}
+
+std::u16string cp932_to_utf16(const char *bytes, size_t length) {
+    std::u16string out;
+    out.reserve(length);
+    iconv_t cd = iconv_open("UTF-16LE", "CP932");
+    for (size_t at = 0; at < length;) {
+        size_t end = cp932_run_end(bytes, length, at, length);
+        if (end == at) {
+            out.push_back(REPLACEMENT);
+            at++;
+            continue;
+        }
+        if (cd != (iconv_t)-1) {
+            convert_run(cd, bytes + at, end - at, &out);
+        } else {
+            // No converter: the characters are there, but none can be named.
+            for (; at < end; at += shift_jis_character_length(bytes, end, at)) {
+                out.push_back(REPLACEMENT);
+            }
+        }
+        at = end;
+    }
+    if (cd != (iconv_t)-1) {
+        iconv_close(cd);
+    }
+    return out;
 }

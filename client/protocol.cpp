@@ -2,7 +2,9 @@
 #include "client/protocol.h"
 
 #include <stdio.h>
+#include <string.h>
 
+#include "client/wide_text.h"
 #include "client/code_page.h"
 
 int frame_take_byte(frame_assembler *fa, unsigned char byte) {
@@ -70,22 +72,23 @@ void split_relay(const std::string &relay_body, std::string *name, std::string *
     *text = relay_body.substr(semicolon + 1);
 }
 
-// The code points of the characters whose second byte is 0x80, as the system's tables give them.
-// Built once, on first use from whichever thread: a static local is made exactly once.
+// The code points of the characters whose second byte is 0x80, as the system's tables give them:
+// one bit for each code point of the Basic Multilingual Plane, so each escape met costs one
+// look-up.  Built once, on first use from whichever thread: a static local is made exactly once.
 struct eighty_table {
-    unsigned code_points[64];
-    size_t count;
+    unsigned char bits[0x10000 / 8];
 };
 
 static eighty_table find_eighty_characters(void) {
-    eighty_table table = {{0}, 0};
+    eighty_table table;
+    memset(&table, 0, sizeof table);
     for (unsigned lead = 0x81; lead <= 0xFC; lead++) {
         char pair[2] = {(char)lead, (char)FRAME_TERMINATOR};
         unsigned code_point = is_shift_jis_lead_byte((unsigned char)lead)
                                   ? cp932_to_code_point(pair, sizeof pair)
                                   : 0;
-        if (code_point != 0 && table.count < sizeof table.code_points / sizeof(unsigned)) {
-            table.code_points[table.count++] = code_point;
+        if (code_point != 0 && code_point < 0x10000) {
+            table.bits[code_point >> 3] |= (unsigned char)(1u << (code_point & 7));
         }
     }
     return table;
@@ -93,12 +96,7 @@ static eighty_table find_eighty_characters(void) {
 
 static bool is_eighty_character(unsigned code_point) {
     static const eighty_table table = find_eighty_characters();
-    for (size_t i = 0; i < table.count; i++) {
-        if (table.code_points[i] == code_point) {
-            return true;
-        }
-    }
-    return false;
+    return code_point < 0x10000 && (table.bits[code_point >> 3] >> (code_point & 7) & 1) != 0;
 }
 
 static int hex_value(char c) {
@@ -131,9 +129,44 @@ static unsigned escaped_code_point(const char *text, size_t length, size_t at) {
     return code_point;
 }
 
+static bool is_surrogate(unsigned code_point) {
+    return code_point >= 0xD800 && code_point <= 0xDFFF;
+}
+
+// What an escape may stand for: "&" (so a typed escape can be sent as typed), the characters
+// whose second byte is 0x80, and any character code page 932 lacks but a control or half a
+// surrogate pair, neither of which ever comes out of an escape.
+static bool is_decodable(unsigned code_point) {
+    if (code_point == '&' || is_eighty_character(code_point)) {
+        return true;
+    }
+    return code_point >= 0x20 && (code_point < 0x7F || code_point > 0x9F) &&
+           !is_surrogate(code_point) && !cp932_has_code_point(code_point);
+}
+
+size_t escape_at(const char *text, size_t length, size_t at, unsigned *code_point) {
+    if (at >= length || text[at] != '&') {
+        return 0;
+    }
+    unsigned first = escaped_code_point(text, length, at);
+    if (first >= 0xD800 && first <= 0xDBFF) {
+        unsigned second = escaped_code_point(text, length, at + ESCAPE_LENGTH);
+        if (second < 0xDC00 || second > 0xDFFF) {
+            return 0;
+        }
+        *code_point = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+        return 2 * ESCAPE_LENGTH;
+    }
+    if (!is_decodable(first)) {
+        return 0;
+    }
+    *code_point = first;
+    return ESCAPE_LENGTH;
+}
+
 size_t escape_length_at(const char *text, size_t length, size_t at) {
-    unsigned code_point = escaped_code_point(text, length, at);
-    return code_point != 0 && is_eighty_character(code_point) ? ESCAPE_LENGTH : 0;
+    unsigned code_point;
+    return escape_at(text, length, at, &code_point);
 }
 
 std::string escape_frame_text(const std::string &text) {
@@ -167,8 +200,9 @@ std::string unescape_frame_text(const std::string &text) {
     for (size_t i = 0; i < text.size(); i++) {
         char bytes[2];
         size_t count = 0;
-        if (text[i] == '&' && escape_length_at(text.data(), text.size(), i) != 0) {
-            count = cp932_from_code_point(escaped_code_point(text.data(), text.size(), i), bytes);
+        unsigned code_point = text[i] == '&' ? escaped_code_point(text.data(), text.size(), i) : 0;
+        if (code_point != 0 && is_eighty_character(code_point)) {
+            count = cp932_from_code_point(code_point, bytes);
         }
         if (count == 0) {
             out += text[i];
@@ -185,7 +219,7 @@ size_t cut_at_character(const char *text, size_t length, size_t limit) {
     while (at < length) {
         size_t step = escape_length_at(text, length, at);
         if (step == 0) {
-            step = is_shift_jis_lead_byte((unsigned char)text[at]) && at + 1 < length ? 2 : 1;
+            step = shift_jis_character_length(text, length, at);
         }
         if (step > limit - at) {
             break;
@@ -209,6 +243,12 @@ std::string hello_payload(const char *name) {
 
 std::string chat_payload(const char *text) {
     std::string payload = escape_frame_text(text);
+    payload += "\r\n";
+    return payload;
+}
+
+std::string chat_payload(const char16_t *text, size_t length) {
+    std::string payload = wire_from_wide(text, length);
     payload += "\r\n";
     return payload;
 }

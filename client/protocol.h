@@ -3,8 +3,9 @@
 // A frame is its payload followed by the single byte 0x80.  Shift-JIS uses that byte as the second
 // byte of 51 characters (ム is 83 80), so what this client sends writes each of them as an escape,
 // "&#x" and the code point in four hex digits, and shows such escapes as the characters again.
-// Frames of peers that send the raw bytes still end half way through such a character; the
-// receiver copes rather than guesses.
+// Characters Shift-JIS lacks travel as escapes too (client/wide_text.h).  Frames of peers that
+// send the raw bytes still end half way through such a character; the receiver copes rather than
+// guesses.
 #pragma once
 
 #include <stddef.h>
@@ -19,6 +20,21 @@ const size_t NAME_LIMIT = 31;
 // on, 0x5C and 0x80 included, so only a walk from the start of a text tells the two apart.
 inline bool is_shift_jis_lead_byte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// A byte that may follow a first byte: 40-7E or 80-FC.  Nothing below 0x40 ever does, so line
+// breaks, ";" and "&" always stand for themselves.
+inline bool is_shift_jis_second_byte(unsigned char byte) {
+    return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+// How many bytes the character at text[at] takes: 2 for a first byte followed by a byte that may
+// follow it, else 1.  A first byte before anything else is a character cut short, on its own.
+inline size_t shift_jis_character_length(const char *text, size_t length, size_t at) {
+    return is_shift_jis_lead_byte((unsigned char)text[at]) && at + 1 < length &&
+                   is_shift_jis_second_byte((unsigned char)text[at + 1])
+               ? 2
+               : 1;
 }
 
 // The longest payload kept of one incoming frame; bytes beyond it are dropped up to the frame's
@@ -66,7 +82,7 @@ void split_relay(const std::string &relay_body, std::string *name, std::string *
 // came, as a frame cut at a 0x80 second byte leaves it.
 bool ends_in_cut_character(const std::string &text);
 
-// The escape that stands for one character whose second byte is 0x80: "&#x30E0" for ム.
+// An escape: "&#x" and a code point in four hex digits, "&#x30E0" for ム.
 enum { ESCAPE_LENGTH = 7 };
 
 // text with each double-byte character whose second byte is 0x80 as its escape, in upper-case
@@ -78,11 +94,19 @@ std::string escape_frame_text(const std::string &text);
 // page 932 gives for it; everything else, escapes of other characters included, as it came.
 std::string unescape_frame_text(const std::string &text);
 
-// ESCAPE_LENGTH when text[at..length) starts with the escape of one of those characters, else 0.
+// The escape at text[at], as the receiver shows it: ESCAPE_LENGTH for one that stands for a
+// character, with its code point in *code_point; twice that for a high surrogate's escape right
+// before a low one's, with the character beyond U+FFFF they name; 0 for anything else, which is
+// shown as it came.  An escape stands for "&", for one of the 51 characters, or for a character
+// code page 932 lacks that is neither a control nor half a pair: the text of an escape of a
+// character it has (&#x3042 for あ), of a control (&#x000A) or of a lone surrogate stays as it is.
+size_t escape_at(const char *text, size_t length, size_t at, unsigned *code_point);
+
+// escape_at's length alone.
 size_t escape_length_at(const char *text, size_t length, size_t at);
 
 // The length of the longest start of text, at most limit bytes, that ends between two characters
-// or escapes: a cut there never splits a double-byte character nor an escape.
+// or escapes: a cut there never splits a double-byte character, an escape, nor a pair of escapes.
 size_t cut_at_character(const char *text, size_t length, size_t limit);
 
 // "vantrel002;" + name, escaped and cut to NAME_LIMIT bytes: the first frame's payload on every
@@ -91,6 +115,9 @@ std::string hello_payload(const char *name);
 
 // The payload for one line the user sends: the text as typed, escaped, then CR LF.
 std::string chat_payload(const char *text);
+
+// The same for a line typed in UTF-16 (wire_from_wide), then CR LF.
+std::string chat_payload(const char16_t *text, size_t length);
 
 // The payload plus its terminator, ready for the socket.
 std::string frame_bytes(const std::string &payload);

@@ -6,13 +6,11 @@
 #include <time.h>
 
 #include "client/protocol.h"
+#include "client/wide_text.h"
 #include "server/log_queue.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <errno.h>
-#include <iconv.h>
 #endif
 
 void log_output_stamp(char *text, size_t capacity) {
@@ -32,40 +30,19 @@ void log_output_stamp(char *text, size_t capacity) {
 }
 
 #ifdef _WIN32
-static std::string log_output_readable(const char *bytes, size_t count) {
-    return std::string(bytes, count);
+// The Japanese console and the log files read Shift-JIS: the 51 escapes become their bytes, and
+// characters it lacks stay escapes.
+static std::string log_output_readable(const std::string &line) {
+    return unescape_frame_text(line);
 }
 #else
-// CP932 rather than SHIFT_JIS: the latter turns 0x5C into the yen sign and lacks the NEC and
-// IBM extensions Windows users type.
-static iconv_t g_converter = (iconv_t)-1;
-
-static std::string log_output_readable(const char *bytes, size_t count) {
-    if (g_converter == (iconv_t)-1) {
-        g_converter = iconv_open("UTF-8", "CP932");
-        if (g_converter == (iconv_t)-1) {
-            return std::string(bytes, count);
-        }
+// As the client shows them, every escape it reads as its character; what is no character is "?".
+static std::string log_output_readable(const std::string &line) {
+    std::u16string wide = wide_from_shift_jis(line);
+    for (char16_t &c : wide) {
+        c = c == 0xFFFD ? u'?' : c;
     }
-    std::string text;
-    char *in = (char *)bytes;
-    size_t in_left = count;
-    while (in_left > 0) {
-        char out[1024];
-        char *to = out;
-        size_t out_left = sizeof out;
-        size_t done = iconv(g_converter, &in, &in_left, &to, &out_left);
-        text.append(out, (size_t)(to - out));
-        if (done == (size_t)-1 && errno != E2BIG) {
-            // An undecodable byte, or a lead byte cut off at the end: one "?" for that byte,
-            // and the next may start a character again.
-            text += '?';
-            in++;
-            in_left--;
-            iconv(g_converter, NULL, NULL, NULL, NULL);
-        }
-    }
-    return text;
+    return utf8_from_wide(wide);
 }
 #endif
 
@@ -77,11 +54,9 @@ void log_output_write(const std::string &lines) {
     while (start < lines.size()) {
         size_t end = lines.find('\n', start);
         end = end == std::string::npos ? lines.size() : end + 1;
-        // A name holds the characters whose second byte is 0x80 as escapes; the operator reads
-        // the characters.
-        std::string line = unescape_frame_text(lines.substr(start, end - start));
+        // A name holds escapes; the operator reads the characters.
         out += stamp;
-        out += log_output_readable(line.data(), line.size());
+        out += log_output_readable(lines.substr(start, end - start));
         start = end;
     }
     log_queue_add(out);

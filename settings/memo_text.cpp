@@ -1,7 +1,7 @@
 // memo.ini's raw bytes as the Shift-JIS text the lookups read, whatever encoding the editor chose.
 #include "settings/settings.h"
 
-static const unsigned REPLACEMENT = 0xFFFD;
+#include "client/wide_text.h"
 
 static bool starts_with(const std::string &bytes, const char *mark, size_t length) {
     return bytes.size() >= length && bytes.compare(0, length, mark, length) == 0;
@@ -56,44 +56,44 @@ static bool looks_like_utf8(const std::string &bytes) {
     return long_sequence;
 }
 
-static void append_utf8(std::string *out, unsigned code) {
-    if (code < 0x80) {
-        out->push_back((char)code);
-    } else if (code < 0x800) {
-        out->push_back((char)(0xC0 | (code >> 6)));
-        out->push_back((char)(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out->push_back((char)(0xE0 | (code >> 12)));
-        out->push_back((char)(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back((char)(0x80 | (code & 0x3F)));
-    } else {
-        out->push_back((char)(0xF0 | (code >> 18)));
-        out->push_back((char)(0x80 | ((code >> 12) & 0x3F)));
-        out->push_back((char)(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back((char)(0x80 | (code & 0x3F)));
+// UTF-8 as UTF-16.  A byte that starts no well-formed sequence becomes "?", so the user sees
+// where the file is broken.
+static std::u16string wide_from_utf8(const std::string &bytes, size_t start) {
+    std::u16string out;
+    for (size_t at = start; at < bytes.size();) {
+        size_t length = utf8_sequence_length(bytes, at);
+        if (length == 0) {
+            out += u'?';
+            at++;
+            continue;
+        }
+        static const unsigned char lead_bits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+        unsigned code = (unsigned char)bytes[at] & lead_bits[length];
+        for (size_t i = 1; i < length; i++) {
+            code = code << 6 | ((unsigned char)bytes[at + i] & 0x3F);
+        }
+        if (code >= 0x10000) {
+            out += (char16_t)(0xD800 + ((code - 0x10000) >> 10));
+            out += (char16_t)(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            out += (char16_t)code;
+        }
+        at += length;
     }
+    return out;
 }
 
-// UTF-16 after its mark, as UTF-8.  A lone surrogate or an odd last byte becomes U+FFFD, which
-// no Shift-JIS character matches, so the user sees "?" where the file is broken.
-static std::string utf8_from_utf16(const std::string &bytes, size_t start, bool big_endian) {
-    std::string out;
+// UTF-16 after its mark.  Half a surrogate pair is left for the conversion to Shift-JIS, which
+// writes "?" for it; so is an odd last byte.
+static std::u16string wide_from_utf16(const std::string &bytes, size_t start, bool big_endian) {
+    std::u16string out;
     size_t units = (bytes.size() - start) / 2;
     for (size_t i = 0; i < units; i++) {
         const unsigned char *p = (const unsigned char *)bytes.data() + start + 2 * i;
-        unsigned unit = big_endian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units) {
-            unsigned next = big_endian ? (p[2] << 8 | p[3]) : (p[3] << 8 | p[2]);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                append_utf8(&out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
-                i++;
-                continue;
-            }
-        }
-        append_utf8(&out, unit >= 0xD800 && unit <= 0xDFFF ? REPLACEMENT : unit);
+        out += (char16_t)(big_endian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]));
     }
     if ((bytes.size() - start) % 2 != 0) {
-        append_utf8(&out, REPLACEMENT);
+        out += u'?';
     }
     return out;
 }
@@ -113,17 +113,17 @@ static std::string as_text_mode_reads_it(const std::string &text) {
 }
 
 std::string memo_text_from_bytes(const std::string &bytes) {
-    std::string shift_jis;
+    std::u16string wide;
     if (starts_with(bytes, "\xEF\xBB\xBF", 3)) {
-        shift_jis = shift_jis_from_utf8(bytes.substr(3));
+        wide = wide_from_utf8(bytes, 3);
     } else if (starts_with(bytes, "\xFF\xFE", 2)) {
-        shift_jis = shift_jis_from_utf8(utf8_from_utf16(bytes, 2, false));
+        wide = wide_from_utf16(bytes, 2, false);
     } else if (starts_with(bytes, "\xFE\xFF", 2)) {
-        shift_jis = shift_jis_from_utf8(utf8_from_utf16(bytes, 2, true));
+        wide = wide_from_utf16(bytes, 2, true);
     } else if (looks_like_utf8(bytes)) {
-        shift_jis = shift_jis_from_utf8(bytes);
+        wide = wide_from_utf8(bytes, 0);
     } else {
-        shift_jis = bytes;
+        return as_text_mode_reads_it(bytes);
     }
-    return as_text_mode_reads_it(shift_jis);
+    return as_text_mode_reads_it(shift_jis_from_wide(wide.data(), wide.size()));
 }

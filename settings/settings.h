@@ -33,13 +33,10 @@ int read_setting(FILE *file, const char *key, size_t capacity, char *destination
 // memo.ini's raw bytes as the Shift-JIS text a lookup reads.  A byte-order mark decides UTF-8 or
 // UTF-16 (either byte order); without one, bytes that are all valid UTF-8 with at least one
 // sequence of three bytes or more are UTF-8; anything else is already Shift-JIS and kept byte for
-// byte.  Then, as text mode read the file before, a CR right before an LF is dropped and the byte
-// 0x1A ends the text.
+// byte.  UTF-8 and UTF-16 become Shift-JIS as shift_jis_from_wide gives it: a character it lacks
+// as its escape, so that the name carries it and the font name comes back whole.  Then, as text
+// mode read the file before, a CR right before an LF is dropped and the byte 0x1A ends the text.
 std::string memo_text_from_bytes(const std::string &bytes);
-
-// Supplied by the platform layer: UTF-8 as Shift-JIS (code page 932), each character that has no
-// Shift-JIS form as "?".
-std::string shift_jis_from_utf8(const std::string &utf8);
 
 // Opens memo.ini from the working folder for one lookup, raw (binary mode).  When it cannot be
 // opened the user is told (report_missing_settings_file) and NULL comes back.

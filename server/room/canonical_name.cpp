@@ -52,15 +52,18 @@ static void add_code_point(std::string *form, unsigned code_point) {
 }
 
 std::string canonical_name(const char *bytes, size_t count) {
-    // An escape stands for its character; decoded, it is that character's code page 932 bytes.
+    // An escape the client shows as a character counts as that character.
     std::string text(bytes, count);
-    if (text.find('&') != std::string::npos) {
-        text = unescape_frame_text(text);
-    }
     std::string form;
     form.reserve(3 * text.size());
     for (size_t at = 0; at < text.size();) {
-        unsigned code_point = next_code_point(text, &at);
+        unsigned code_point;
+        size_t escape = escape_at(text.data(), text.size(), at, &code_point);
+        if (escape != 0) {
+            at += escape;
+        } else {
+            code_point = next_code_point(text, &at);
+        }
         if (code_point >= 0xFF01 && code_point <= 0xFF5E) {
             code_point -= 0xFEE0; // full-width ASCII
         }

@@ -1,14 +1,102 @@
-// Fuzzes payload interpretation: kinds, the name/text split, escapes, the entry text and who came
-// and went.
+// Fuzzes payload interpretation: kinds, the name/text split, escapes, the entry text, who came
+// and went, and UTF-16 text to the wire and back.
 #include "client/entry.h"
 #include "client/members.h"
 #include "client/protocol.h"
+#include "client/wide_text.h"
 
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
+
+static bool is_control(unsigned c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+// What the window shows for any bytes: every control is a byte of the same value, one for one
+// (escapes never give one), and every surrogate is half of a pair.
+static void check_shown(const std::string &bytes, const std::u16string &shown) {
+    long controls[0xA0] = {0};
+    for (unsigned char b : bytes) {
+        if (b < 0x20 || b == 0x7F) {
+            controls[b]++; // bytes 80-9F are first bytes, or the terminator
+        }
+    }
+    for (size_t i = 0; i < shown.size(); i++) {
+        unsigned c = shown[i];
+        if (is_control(c) && --controls[c] < 0) {
+            abort();
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < shown.size() && shown[i + 1] >= 0xDC00 &&
+            shown[i + 1] <= 0xDFFF) {
+            i++;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            abort();
+        }
+    }
+    for (long left : controls) {
+        if (left != 0) {
+            abort();
+        }
+    }
+}
+
+// What typed text shows as after the wire: itself, but for half pairs ("?"), the seven JIS forms
+// (code page 932's look-alikes) and NUL and the C1 controls, whose escapes show as text.
+static std::u16string shown_after_wire(const std::u16string &typed) {
+    static const char16_t jis[] = u"〜−‖—¢£¬", windows[] = u"～－∥―￠￡￢";
+    std::u16string shown;
+    for (size_t i = 0; i < typed.size(); i++) {
+        char16_t c = typed[i];
+        bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < typed.size() && typed[i + 1] >= 0xDC00 &&
+                    typed[i + 1] <= 0xDFFF;
+        const char16_t *variant = std::char_traits<char16_t>::find(jis, 7, c);
+        if (pair) {
+            shown += c;
+            shown += typed[++i];
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            shown += u'?';
+        } else if (variant != NULL) {
+            shown += windows[variant - jis];
+        } else if (c == 0 || (c >= 0x80 && c <= 0x9F)) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "&#x%04X", (unsigned)c);
+            shown.append(escape, escape + 7);
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+static void check_wide_text(const uint8_t *data, size_t size, const std::string &payload) {
+    std::u16string shown = wide_from_shift_jis(payload);
+    check_shown(payload, shown);
+    // A cut at a character or escape never changes what the text before it shows.
+    size_t limit = size > 1 ? data[1] : 0;
+    size_t cut = cut_at_character(payload.data(), payload.size(), limit);
+    std::u16string start = wide_from_shift_jis(payload.substr(0, cut));
+    if (cut > limit || shown.compare(0, start.size(), start) != 0) {
+        abort();
+    }
+
+    // The same bytes as UTF-16 typed in the window: nothing sent ends a frame, and what is
+    // shown is the same whether the client kept the 51 escaped or as bytes.
+    std::u16string typed;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        typed += (char16_t)(data[i] | data[i + 1] << 8);
+    }
+    std::string wire = wire_from_wide(typed.data(), typed.size());
+    std::u16string back = wide_from_shift_jis(wire);
+    if (wire.find((char)FRAME_TERMINATOR) != std::string::npos ||
+        wire.find('\0') != std::string::npos || back != shown_after_wire(typed) ||
+        back != wide_from_shift_jis(unescape_frame_text(wire))) {
+        abort();
+    }
+}
 
 // Input: the payload.  The time-stamp fields are taken from its first bytes as well, so absurd
 // dates are tried too.
@@ -38,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     size_t cut = size > 0 ? data[0] % (size + 1) : 0;
     compose_member_changes(payload.substr(0, cut), payload.substr(cut));
+    check_wide_text(data, size, payload);
 
     if (kind != PAYLOAD_RELAY) {
         return 0;

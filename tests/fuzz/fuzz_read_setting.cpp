@@ -6,17 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Stands in for code page 932: ASCII stays, every other character (or stray byte) becomes "?".
-std::string shift_jis_from_utf8(const std::string &utf8) {
-    std::string out;
-    for (unsigned char c : utf8) {
-        if ((c & 0xC0) != 0x80) {
-            out.push_back(c < 0x80 ? (char)c : '?');
-        }
-    }
-    return out;
-}
-
 static const size_t CAPACITIES[] = {NAME_CAPACITY, FONT_NAME_CAPACITY, FONT_SIZE_CAPACITY,
                                     SERVER_CAPACITY};
 

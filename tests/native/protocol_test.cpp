@@ -2,6 +2,7 @@
 #include "client/protocol.h"
 
 #include "client/code_page.h"
+#include "client/wide_text.h"
 
 #include <string.h>
 
@@ -287,6 +288,9 @@ TEST(SentPayloads, HelloChatAndGoodbyeBytes) {
         {hello_payload("\x83\x80\x8f\x80"), "vantrel002;&#x30E0&#x6E96"},
         {hello_payload("abc\x83\x80\x83\x80\x83\x80\x83\x80\x83\x80"),
          "vantrel002;abc&#x30E0&#x30E0&#x30E0&#x30E0"},
+        // Three ム escaped and a pair of escapes would pass 31 bytes: the pair goes whole.
+        {hello_payload("\x83\x80\x83\x80\x83\x80&#xD83D&#xDE00"),
+         "vantrel002;&#x30E0&#x30E0&#x30E0"},
         {frame_bytes(chat_payload("\x83\x80\x81\x80\r\n\x80")), "&#x30E0&#x00F7\r\n?\r\n\x80"},
         // あ
         {frame_bytes(chat_payload("\x82\xa0")), "\x82\xa0\r\n\x80"},
@@ -328,4 +332,68 @@ TEST(Escapes, EveryEightyCharacterRoundTripsAndNothingElseChanges) {
     }
     // Either case of hex digit, escapes back to back and at both ends.
     EXPECT_EQ(unescape_frame_text("&#x30e0&#x6E96x&#x30E0"), "\x83\x80\x8f\x80x\x83\x80");
+}
+
+// Typed in the window, on the wire, shown again; rows with nothing typed are only received.
+TEST(WideText, TypedSentAndShown) {
+    struct {
+        const char16_t *typed;
+        std::string wire;
+        std::u16string shown;
+    } cases[] = {
+        {u"😀", "&#xD83D&#xDE00", u"😀"},
+        {u"了解です👍", "了解です&#xD83D&#xDC4D", u"了解です👍"},
+        {u"𠮷野家", "&#xD842&#xDFB7野家", u"𠮷野家"},
+        {u"♡♥", "&#x2661&#x2665", u"♡♥"},
+        // JIS X 0208's forms go as code page 932's characters, which show as Windows has them.
+        {u"〜−‖—¢£¬", "\x81\x60\x81\x7c\x81\x61\x81\x5c\x81\x91\x81\x92\x81\xca", u"～－∥―￠￡￢"},
+        {u"한국어", "&#xD55C&#xAD6D&#xC5B4", u"한국어"},
+        {u"这个", "&#x8FD9\x98\xa2", u"这个"},
+        {u"€①㈱髙～", "&#x20AC\x87\x40\x87\x8a\xfb\xfc\x81\x60", u"€①㈱髙～"},
+        {u"ム", "&#x30E0", u"ム"},
+        {u"&#x00E9 &#x00e", "&#x0026#x00E9 &#x00e", u"&#x00E9 &#x00e"},
+        {u"a\xD83D"
+         u"b\xDE00",
+         "a?b?", u"a?b?"},
+        {nullptr, "&#x3042&#x000A&#xDE00&#xD83D", u"&#x3042&#x000A&#xDE00&#xD83D"},
+        {nullptr, "&#xB9D1&#xC740 &#xACE0&#xB515", u"맑은 고딕"}, // memo.ini's font name
+        {nullptr, "\x83\x80&#x30e0&#xd83d&#xde00", u"ムム😀"},
+        // No character: a first byte before a line break and at the end, a pair the tables lack,
+        // and the bytes only Windows maps.
+        {nullptr, "a\x83\r\n\x85\x40\x80\xa0\xfd\x83",
+         u"a\xFFFD\r\n\xFFFD\xFFFD\xFFFD\xFFFD\xFFFD"},
+    };
+    for (const auto &c : cases) {
+        if (c.typed != nullptr) {
+            size_t length = std::char_traits<char16_t>::length(c.typed);
+            EXPECT_EQ(c.wire, wire_from_wide(c.typed, length));
+            EXPECT_EQ(c.wire + "\r\n", chat_payload(c.typed, length));
+        }
+        EXPECT_EQ(c.shown, wide_from_shift_jis(c.wire)) << c.wire;
+        EXPECT_EQ(c.shown, wide_from_shift_jis(unescape_frame_text(c.wire))) << c.wire;
+    }
+
+    // Every other character comes back as it was typed, and nothing on the wire ends a frame.
+    const std::u16string variants = u"〜−‖—¢£¬";
+    std::u16string all;
+    for (unsigned c = 1; c <= 0xFFFF; c++) {
+        if ((c < 0xD800 || c > 0xDFFF) && (c < 0x80 || c > 0x9F) &&
+            variants.find((char16_t)c) == std::u16string::npos) {
+            all += (char16_t)c;
+        }
+    }
+    std::string wire = wire_from_wide(all.data(), all.size());
+    EXPECT_EQ(std::string::npos, wire.find_first_of(std::string("\x80\0", 2)));
+    std::u16string shown = wide_from_shift_jis(wire);
+    size_t differs =
+        std::mismatch(all.begin(), all.end(), shown.begin(), shown.end()).first - all.begin();
+    EXPECT_EQ(all.size(), differs)
+        << "U+" << std::hex << (differs < all.size() ? (unsigned)all[differs] : 0);
+
+    // One pass, no step looking back: 100,000 escapes take no time.
+    std::string many;
+    for (int i = 0; i < 100000; i++) {
+        many += "&#x00E9";
+    }
+    EXPECT_EQ(std::u16string(100000, u'\xE9'), wide_from_shift_jis(many));
 }

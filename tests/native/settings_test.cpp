@@ -27,23 +27,6 @@ void report_missing_settings_file(void) {
     g_missing_reports++;
 }
 
-#ifndef _WIN32
-#include <iconv.h>
-
-// The program converts with Win32's code page 932; natively glibc's CP932 stands in.  In the C
-// locale, a character it can neither convert nor transliterate becomes "?", as with Win32.
-std::string shift_jis_from_utf8(const std::string &utf8) {
-    std::string in = utf8, out(4 * utf8.size(), '\0');
-    char *from = &in[0], *to = &out[0];
-    size_t from_left = in.size(), to_left = out.size();
-    iconv_t cd = iconv_open("CP932//TRANSLIT", "UTF-8");
-    EXPECT_NE(iconv(cd, &from, &from_left, &to, &to_left), (size_t)-1) << utf8;
-    iconv_close(cd);
-    out.resize((size_t)(to - &out[0]));
-    return out;
-}
-#endif
-
 // 名無しさん
 static const char ANONYMOUS[] = "\x96\xbc\x96\xb3\x82\xb5\x82\xb3\x82\xf1";
 
@@ -139,8 +122,13 @@ TEST(ReadSetting, ValueEndsAtTheFirstSemicolon) {
         {"name=\x96\xbc\x96\xb3;\n", "name", "\x96\xbc\x96\xb3"},
         // ﾃｨ in Shift-JIS is valid UTF-8 (è), but with no longer sequence it stays as it is.
         {"name=\xc3\xa8;\r\n", "name", "\xc3\xa8"},
-        // é太郎 in UTF-8 without a mark: é has no Shift-JIS form and must not pass for "e".
-        {"name=\xc3\xa9\xe5\xa4\xaa\xe9\x83\x8e;\r\n", "name", "?\x91\xbe\x98\x59"},
+        // é太郎 in UTF-8 without a mark: é has no Shift-JIS form and must not pass for "e"; it
+        // travels as its escape.
+        {"name=\xc3\xa9\xe5\xa4\xaa\xe9\x83\x8e;\r\n", "name", "&#x00E9\x91\xbe\x98\x59"},
+        // 😀 and the font 맑은 고딕 likewise (shown again: WideText).
+        {"name=\xf0\x9f\x98\x80;\r\n", "name", "&#xD83D&#xDE00"},
+        {"font_name=\xeb\xa7\x91\xec\x9d\x80 \xea\xb3\xa0\xeb\x94\x95;", "font_name",
+         "&#xB9D1&#xC740 &#xACE0&#xB515"},
     };
     check_lookups(cases, sizeof cases / sizeof cases[0]);
 }

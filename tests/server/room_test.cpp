@@ -308,6 +308,7 @@ TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
     join(r, "observer");
     join(r, "\xfb\xfc\x8b\xb4"); // 髙橋 in IBM's rows
     join(r, "\xfa\x9c");         // 塚 in IBM's rows; NEC's ED 80 is sent escaped
+    join(r, "&#x00E9&");         // é escaped, and an ampersand
     feed(r, second, "end\n" + T);
     room_release(r, second);
     // The base is cut to make room for the number, never inside a character.
@@ -324,6 +325,7 @@ TEST(room_hello, a_name_already_present_gets_the_smallest_free_number) {
         {"\x82\x8f\x82\x82\x82\x93\x82\x85\x82\x92\x82\x96\x82\x85\x82\x92",
          "\x82\x8f\x82\x82\x82\x93\x82\x85\x82\x92\x82\x96\x82\x85\x82\x92(2)"},
         {"&#xFA10", "&#xFA10(2)"},
+        {"&#x00e9&#x0026", "&#x00e9&#x0026(2)"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(printable(c.want), printable(room_unique_name(r, c.name)));
