@@ -77,7 +77,7 @@ static DWORD watchdog_remaining(void) {
 }
 
 static void show_state(link_state state) {
-    PostMessageA(g_client.main_window, WM_CONNECTION_STATE, (WPARAM)state, 0);
+    PostMessageW(g_client.main_window, WM_CONNECTION_STATE, (WPARAM)state, 0);
 }
 
 // Whether the title says that lines wait for the server, as the window was last told.
@@ -92,7 +92,7 @@ static DWORD look_after_waiting_lines(bool connected) {
     bool slow = connected && sending_due_in(OUTBOX_SLOW_MS) == 0;
     if (slow != slow_shown) {
         slow_shown = slow;
-        PostMessageA(g_client.main_window, WM_SENDING_STATE, slow, 0);
+        PostMessageW(g_client.main_window, WM_SENDING_STATE, slow, 0);
     }
     long long next = sending_due_in(OUTBOX_GIVE_UP_MS);
     if (connected && !slow) {

@@ -17,6 +17,6 @@ bool wait_serving_messages(HANDLE waited, DWORD timeout_ms) {
             return false;
         }
         MSG message;
-        PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
 }

@@ -8,8 +8,17 @@
 // Thread start routine; param is &g_client.  Returns 0 when it ends by itself.
 DWORD WINAPI receive_loop(LPVOID param);
 
-// Appends text to the conversation log, to cs->transcript and to the end of the transcript box,
-// scrolled to its last line.  From the receive thread or the connection's, never the window's.
+// Appends text to the conversation log, to cs->transcript and to the end of the transcript box.
+// A box that showed its last line scrolls on to show the new one; one the user has scrolled up
+// keeps its view and selection, and counts the entries added below (WM_UNREAD_COUNT).  From the
+// receive thread or the connection's, never the window's.
 void append_to_transcript(client_state *cs, const std::string &text);
+
+// Whether the box's last line is in view.
+bool transcript_shows_end(HWND box);
+// Entries added since the user scrolled up; the window's thread clears it once the user is back
+// at the end.
+int transcript_unread(void);
+void transcript_read_to_end(void);
 
 void set_member_list(client_state *cs, const std::string &text);

@@ -90,10 +90,10 @@ static receive_next handle_payload(client_state *cs, const std::string &payload,
         // The box holds this thread until the user answers; the destroy request then ends the
         // program, and this thread makes no further calls.
         if (!receive_stop_requested()) {
-            MessageBoxA(cs->main_window, "バージョンが違います", "ERROR", MB_OK);
+            MessageBoxW(cs->main_window, L"バージョンが違います", L"ERROR", MB_OK);
         }
         if (!receive_stop_requested()) {
-            PostMessageA(cs->main_window, WM_DESTROY, 0, 0);
+            PostMessageW(cs->main_window, WM_DESTROY, 0, 0);
         }
         return RECEIVE_END;
     case PAYLOAD_MEMBER_LIST:

@@ -4,24 +4,30 @@
 #include "client/connection.h"
 #include "client/connection_thread.h"
 #include "client/protocol.h"
+#include "client/receive.h"
 #include "client/sending.h"
+#include "client/window_messages.h"
+#include "client/window_text.h"
 
 int send_chat_line(client_state *cs) {
     // All of it: text put into the box by the program (lines given back) may pass the limit
     // that typing has, and a cut would lose the rest without a word.
-    int length = GetWindowTextLengthA(cs->input_box);
-    std::string text(length > 0 ? (size_t)length + 1 : 1, '\0');
-    text.resize((size_t)GetWindowTextA(cs->input_box, &text[0], (int)text.size()));
+    std::u16string text = window_wide_text(cs->input_box);
     if (text.empty()) {
         return -1;
     }
     // A line that cannot reach the server stays in the box for the user to send after
     // reconnecting; the server's relay, not this, is what shows it in the transcript.
-    if (!connection_usable() || !sending_queue(chat_payload(text.c_str()))) {
+    if (!connection_usable() || !sending_queue(chat_payload(text.data(), text.size()))) {
         return -1;
     }
     connection_line_queued();
-    SetWindowTextA(cs->input_box, "");
+    SetWindowTextW(cs->input_box, L"");
     SetFocus(cs->input_box);
+    // Whoever just spoke reads on from the end.
+    SendMessageW(cs->transcript_box, EM_LINESCROLL, 0,
+                 SendMessageW(cs->transcript_box, EM_GETLINECOUNT, 0, 0));
+    transcript_read_to_end();
+    PostMessageW(cs->main_window, WM_UNREAD_COUNT, 0, 0);
     return 0;
 }

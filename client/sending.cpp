@@ -5,6 +5,7 @@
 #include "client/connection_thread.h"
 #include "client/outbox.h"
 #include "client/protocol.h"
+#include "client/wide_text.h"
 #include "client/window_messages.h"
 
 // The outbox and what goes back to the user, under the lock.  Nothing blocking happens while it
@@ -47,7 +48,7 @@ static void give_back(const std::string &chat) {
     AcquireSRWLockExclusive(&lock);
     given_back += chat;
     ReleaseSRWLockExclusive(&lock);
-    PostMessageA(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
+    PostMessageW(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
 }
 
 int sending_send_waiting(client_state *cs) {
@@ -88,7 +89,7 @@ bool sending_give_up(void) {
     int taken = box_ready ? outbox_give_up(&box, now_ms(), &given_back) : 0;
     ReleaseSRWLockExclusive(&lock);
     if (taken > 0) {
-        PostMessageA(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
+        PostMessageW(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
     }
     return taken > 0;
 }
@@ -100,15 +101,15 @@ long long sending_due_in(long long wait_ms) {
     return due;
 }
 
-std::string sending_take_given_back(void) {
+std::u16string sending_take_given_back(void) {
     AcquireSRWLockExclusive(&lock);
     std::string chats;
     chats.swap(given_back);
     ReleaseSRWLockExclusive(&lock);
-    // Each payload is the escaped text and its CR LF: shown as typed, the lines one below the
-    // other, without the last line break.
-    std::string text = unescape_frame_text(chats);
-    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) {
+    // Each payload is the text as it went on the wire and its CR LF: shown as typed, the lines
+    // one below the other, without the last line break.
+    std::u16string text = wide_from_shift_jis(chats);
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, u"\r\n") == 0) {
         text.resize(text.size() - 2);
     }
     return text;

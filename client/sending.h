@@ -30,6 +30,6 @@ bool sending_give_up(void);
 // Milliseconds until the oldest waiting line has waited wait_ms (0: it has), -1 when none waits.
 long long sending_due_in(long long wait_ms);
 
-// The window's thread: the text of the lines given back since it last asked, as the input box
-// shows it, one line after another; "" when none.
-std::string sending_take_given_back(void);
+// The window's thread: the text of the lines given back since it last asked, as the user typed
+// it, one line after another; empty when none.
+std::u16string sending_take_given_back(void);

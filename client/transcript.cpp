@@ -2,11 +2,16 @@
 #include "client/receive.h"
 
 #include "client/conversation_log.h"
+#include "client/entry.h"
 #include "client/window_messages.h"
+#include "client/window_text.h"
 
 // Past any text length: the box clamps it to the end, so the end is selected without asking for
 // the length, which would cost a pass over the whole text.
 static const WPARAM END_OF_TEXT = 0x7fffffff;
+
+// Entries added while the user reads further up; the window's thread shows and clears the count.
+static volatile LONG unread;
 
 // The log gets the text before the box shows it, so whatever the user has seen is on disk even if
 // the program is killed next.  A failure is only posted: the box telling the user is shown by the
@@ -16,8 +21,54 @@ static void write_to_log(client_state *cs, const std::string &text) {
     GetLocalTime(&now);
     stamp_time local = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute};
     if (conversation_log_write(text, &local) != 0) {
-        PostMessageA(cs->main_window, WM_LOG_FAILED, 0, 0);
+        PostMessageW(cs->main_window, WM_LOG_FAILED, 0, 0);
     }
+}
+
+// The entries in text: each begins with CR LF and ◆, which no relayed line can (it is disarmed).
+static int count_entries(const std::string &text) {
+    static const char LEAD[] = "\r\n\x81\x9f ";
+    int count = 0;
+    for (size_t at = text.find(LEAD); at != std::string::npos; at = text.find(LEAD, at + 1)) {
+        count++;
+    }
+    return count;
+}
+
+bool transcript_shows_end(HWND box) {
+    SCROLLINFO bar;
+    bar.cbSize = sizeof bar;
+    bar.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    // No scroll bar yet: everything is in view.
+    if (!GetScrollInfo(box, SB_VERT, &bar) || bar.nPage == 0) {
+        return true;
+    }
+    return bar.nPos + (int)bar.nPage > bar.nMax;
+}
+
+int transcript_unread(void) {
+    return (int)InterlockedCompareExchange(&unread, 0, 0);
+}
+
+void transcript_read_to_end(void) {
+    InterlockedExchange(&unread, 0);
+}
+
+// The new text at the end, while the view and the selection stay where the user put them.  The
+// box would follow its caret to the end; with redrawing off it is put back before anything shows.
+static void append_behind_reader(HWND box, const std::u16string &wide) {
+    DWORD start = 0, end = 0;
+    SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    LRESULT first = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+    int across = GetScrollPos(box, SB_HORZ);
+    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(box, EM_SETSEL, END_OF_TEXT, (LPARAM)END_OF_TEXT);
+    SendMessageW(box, EM_REPLACESEL, FALSE, (LPARAM)wide_chars(wide));
+    SendMessageW(box, EM_SETSEL, start, (LPARAM)end);
+    SendMessageW(box, EM_LINESCROLL, 0, first - SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0));
+    SendMessageW(box, WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, across), 0);
+    SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(box, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
 }
 
 // The receive thread and the connection's thread both write the transcript; the window's thread,
@@ -28,18 +79,31 @@ void append_to_transcript(client_state *cs, const std::string &text) {
     AcquireSRWLockExclusive(&transcript_lock);
     write_to_log(cs, text);
     cs->transcript += text;
-    // Only the new text goes into the box, so an entry costs the same however long the
-    // conversation has grown.  No undo record: it would hold a copy of every entry.  The box's
-    // text limit is lifted when it is created, so nothing is refused here.
-    SendMessageA(cs->transcript_box, EM_SETSEL, END_OF_TEXT, (LPARAM)END_OF_TEXT);
-    SendMessageA(cs->transcript_box, EM_REPLACESEL, FALSE, (LPARAM)text.c_str());
-    LRESULT lines = SendMessageA(cs->transcript_box, EM_GETLINECOUNT, 0, 0);
-    SendMessageA(cs->transcript_box, EM_LINESCROLL, 0, lines);
-    // The new lines from their start, however far right a long line took the view.
-    SendMessageA(cs->transcript_box, WM_HSCROLL, SB_LEFT, 0);
+    std::u16string wide = wide_from_shift_jis(text);
+    HWND box = cs->transcript_box;
+    if (transcript_shows_end(box)) {
+        // Only the new text goes into the box, so an entry costs the same however long the
+        // conversation has grown.  No undo record: it would hold a copy of every entry.  The
+        // box's text limit is lifted when it is created, so nothing is refused here.
+        SendMessageW(box, EM_SETSEL, END_OF_TEXT, (LPARAM)END_OF_TEXT);
+        SendMessageW(box, EM_REPLACESEL, FALSE, (LPARAM)wide_chars(wide));
+        LRESULT lines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);
+        SendMessageW(box, EM_LINESCROLL, 0, lines);
+        // The new lines from their start, however far right a long line took the view.
+        SendMessageW(box, WM_HSCROLL, SB_LEFT, 0);
+        if (InterlockedExchange(&unread, 0) != 0) {
+            PostMessageW(cs->main_window, WM_UNREAD_COUNT, 0, 0);
+        }
+    } else {
+        append_behind_reader(box, wide);
+        if (int entries = count_entries(text)) {
+            InterlockedExchangeAdd(&unread, entries);
+            PostMessageW(cs->main_window, WM_UNREAD_COUNT, 0, 0);
+        }
+    }
     ReleaseSRWLockExclusive(&transcript_lock);
 }
 
 void set_member_list(client_state *cs, const std::string &text) {
-    SetWindowTextA(cs->member_list, text.c_str());
+    set_window_shift_jis(cs->member_list, text);
 }

@@ -211,3 +211,14 @@ std::string utf8_from_wide(const std::u16string &wide) {
     }
     return out;
 }
+
+size_t cut_wide_at_character(const char16_t *text, size_t length, size_t limit) {
+    if (length <= limit) {
+        return length;
+    }
+    size_t cut = limit;
+    bool splits_pair = cut > 0 && text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF &&
+                       text[cut] >= 0xDC00 && text[cut] <= 0xDFFF;
+    bool splits_break = cut > 0 && text[cut - 1] == u'\r' && text[cut] == u'\n';
+    return splits_pair || splits_break ? cut - 1 : cut;
+}

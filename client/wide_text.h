@@ -42,5 +42,9 @@ std::string shift_jis_from_wide(const char16_t *text, size_t length);
 // escapes, so text that unescape_frame_text has been through shows the same.
 std::u16string wide_from_shift_jis(const std::string &bytes);
 
+// The length of the longest start of text, at most limit units, that ends between two
+// characters: never between the halves of a surrogate pair, nor between CR and LF.
+size_t cut_wide_at_character(const char16_t *text, size_t length, size_t limit);
+
 // UTF-16 as UTF-8; half a surrogate pair becomes U+FFFD.
 std::string utf8_from_wide(const std::u16string &wide);

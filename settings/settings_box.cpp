@@ -4,5 +4,5 @@
 #include "settings/settings.h"
 
 void report_missing_settings_file(void) {
-    MessageBoxA(NULL, "ファイルが見つかりません", SETTINGS_FILE_NAME, MB_OK);
+    MessageBoxW(NULL, L"ファイルが見つかりません", L"" SETTINGS_FILE_NAME, MB_OK);
 }

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "client/window_text.h"
 #include "settings/settings.h"
 #include "ui/dpi_rules.h"
 #include "ui/layout.h"
@@ -25,39 +26,43 @@ static const DWORD TRANSCRIPT_STYLE = EDIT_STYLE | WS_HSCROLL;
 // The input box holds 511 bytes at most, so it wraps at its width for nothing.
 static const DWORD INPUT_STYLE = EDIT_STYLE & ~ES_AUTOHSCROLL;
 
-static HWND create_child(HWND parent, const char *cls, const char *text, DWORD style, int id) {
-    return CreateWindowExA(0, cls, text, style, 0, 0, 0, 0, parent, (HMENU)(INT_PTR)id, g_instance,
+static HWND create_child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style,
+                         int id) {
+    return CreateWindowExW(0, cls, text, style, 0, 0, 0, 0, parent, (HMENU)(INT_PTR)id, g_instance,
                            NULL);
 }
 
+// The face from memo.ini is Shift-JIS like every other value.  The Japanese character set keeps
+// Japanese glyphs first; what the face lacks, the system's font linking draws from another.
 static HFONT create_font(void) {
-    return CreateFontA(dpi_scale(font_height, window_dpi), 0, 0, 0, 0, FALSE, FALSE, FALSE,
+    std::u16string face = wide_from_shift_jis(font_face);
+    return CreateFontW(dpi_scale(font_height, window_dpi), 0, 0, 0, 0, FALSE, FALSE, FALSE,
                        SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_DONTCARE, font_face);
+                       DEFAULT_PITCH | FF_DONTCARE, wide_chars(face));
 }
 
 static void create_controls(HWND parent) {
     g_client.transcript_box =
-        create_child(parent, "EDIT", NULL, TRANSCRIPT_STYLE, ID_TRANSCRIPT_BOX);
-    SendMessageA(g_client.transcript_box, EM_SETREADONLY, 1, 0);
+        create_child(parent, L"EDIT", NULL, TRANSCRIPT_STYLE, ID_TRANSCRIPT_BOX);
+    SendMessageW(g_client.transcript_box, EM_SETREADONLY, 1, 0);
     // The transcript grows by appends, which the default limit of about 30,000 characters would
     // silently refuse after an hour of chat.
-    SendMessageA(g_client.transcript_box, EM_SETLIMITTEXT, 0, 0);
+    SendMessageW(g_client.transcript_box, EM_SETLIMITTEXT, 0, 0);
 
-    g_client.member_list = create_child(parent, "EDIT", NULL, EDIT_STYLE, ID_MEMBER_LIST);
-    SendMessageA(g_client.member_list, EM_SETREADONLY, 1, 0);
+    g_client.member_list = create_child(parent, L"EDIT", NULL, EDIT_STYLE, ID_MEMBER_LIST);
+    SendMessageW(g_client.member_list, EM_SETREADONLY, 1, 0);
 
-    g_client.input_box = create_child(parent, "EDIT", NULL, INPUT_STYLE, ID_INPUT_BOX);
-    SendMessageA(g_client.input_box, EM_LIMITTEXT, INPUT_LIMIT, 0);
+    g_client.input_box = create_child(parent, L"EDIT", NULL, INPUT_STYLE, ID_INPUT_BOX);
+    SendMessageW(g_client.input_box, EM_LIMITTEXT, INPUT_LIMIT, 0);
 
     g_client.send_button =
-        create_child(parent, "BUTTON", "発言", WS_CHILD | WS_VISIBLE, ID_SEND_BUTTON);
+        create_child(parent, L"BUTTON", L"発言", WS_CHILD | WS_VISIBLE, ID_SEND_BUTTON);
 }
 
 static void set_box_fonts(void) {
-    SendMessageA(g_client.transcript_box, WM_SETFONT, (WPARAM)font, TRUE);
-    SendMessageA(g_client.input_box, WM_SETFONT, (WPARAM)font, TRUE);
-    SendMessageA(g_client.member_list, WM_SETFONT, (WPARAM)font, TRUE);
+    SendMessageW(g_client.transcript_box, WM_SETFONT, (WPARAM)font, TRUE);
+    SendMessageW(g_client.input_box, WM_SETFONT, (WPARAM)font, TRUE);
+    SendMessageW(g_client.member_list, WM_SETFONT, (WPARAM)font, TRUE);
 }
 
 int create_children(HWND main_window) {
@@ -67,6 +72,7 @@ int create_children(HWND main_window) {
     font = create_font();
     create_controls(main_window);
     install_input_box_keys(g_client.input_box, &g_client);
+    install_transcript_reading(g_client.transcript_box);
 
     set_box_fonts();
     SetFocus(g_client.input_box);
@@ -74,8 +80,8 @@ int create_children(HWND main_window) {
 }
 
 static void scroll_to_end(HWND box) {
-    LRESULT lines = SendMessageA(box, EM_GETLINECOUNT, 0, 0);
-    SendMessageA(box, EM_LINESCROLL, 0, lines);
+    LRESULT lines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);
+    SendMessageW(box, EM_LINESCROLL, 0, lines);
 }
 
 int layout_children(HWND main_window) {

@@ -10,6 +10,7 @@
 #include "client/send_chat.h"
 #include "client/sending.h"
 #include "client/window_messages.h"
+#include "client/window_text.h"
 #include "resources/resource.h"
 #include "resources/version.h"
 #include "settings/settings.h"
@@ -21,28 +22,29 @@ HINSTANCE g_instance;
 static BYTE topmost;
 
 bool register_main_class(void) {
-    WNDCLASSEXA wc;
+    WNDCLASSEXW wc;
     ZeroMemory(&wc, sizeof wc);
     wc.cbSize = sizeof wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = main_window_procedure;
     wc.hInstance = g_instance;
     wc.hIcon =
-        (HICON)LoadImageA(g_instance, "MYICON", IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
+        (HICON)LoadImageW(g_instance, L"MYICON", IMAGE_ICON, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
     wc.hIconSm = wc.hIcon;
-    wc.hCursor =
-        (HCURSOR)LoadImageA(NULL, IDC_ARROW, IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE);
+    // IDC_ARROW, in the form the wide call takes (the header gives it for the ANSI one here).
+    wc.hCursor = (HCURSOR)LoadImageW(NULL, MAKEINTRESOURCEW(32512), IMAGE_CURSOR, 0, 0,
+                                     LR_SHARED | LR_DEFAULTSIZE);
     wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszMenuName = "MYMENU";
+    wc.lpszMenuName = L"MYMENU";
     wc.lpszClassName = MAIN_WINDOW_CLASS;
-    return RegisterClassExA(&wc) != 0;
+    return RegisterClassExW(&wc) != 0;
 }
 
 HWND create_main_window(void) {
     // Only the system's DPI is known before the window exists; the window's own DPI sizes the font
     // and the column once it does.
     int dpi = dpi_of_screen();
-    HWND window = CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
+    HWND window = CreateWindowExW(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_OVERLAPPEDWINDOW,
                                   CW_USEDEFAULT, CW_USEDEFAULT, dpi_scale(MAIN_WINDOW_WIDTH, dpi),
                                   dpi_scale(MAIN_WINDOW_HEIGHT, dpi), NULL, NULL, g_instance, NULL);
     if (window) {
@@ -52,7 +54,7 @@ HWND create_main_window(void) {
 }
 
 static void ask_to_close(HWND window) {
-    if (MessageBoxA(window, "終了してもよろしいですか", "確認", MB_YESNO | MB_ICONQUESTION) ==
+    if (MessageBoxW(window, L"終了してもよろしいですか", L"確認", MB_YESNO | MB_ICONQUESTION) ==
         IDYES)
         DestroyWindow(window);
 }
@@ -65,19 +67,19 @@ static void toggle_topmost(HWND window) {
 }
 
 static void show_about(HWND window) {
-    MessageBoxA(window,
-                "Vantrel バージョン " VANTREL_VERSION_TEXT "\n\n"
-                "グループチャットに参加するためのシンプルなクライアントです。\n\n"
-                "Vantrel Project",
-                "バージョン情報", MB_OK);
+    MessageBoxW(window,
+                L"Vantrel バージョン " VANTREL_VERSION_TEXT L"\n\n"
+                L"グループチャットに参加するためのシンプルなクライアントです。\n\n"
+                L"Vantrel Project",
+                L"バージョン情報", MB_OK);
 }
 
 // Shown here, on the window's thread, while the receive thread carries on: entries keep arriving
 // in the transcript behind the box.
 static void report_log_failure(HWND window) {
-    std::string text = "ログを書き込めません\r\n";
-    text += conversation_log_failed_path();
-    MessageBoxA(window, text.c_str(), "ERROR", MB_OK);
+    std::u16string text = u"ログを書き込めません\r\n";
+    text += wide_from_shift_jis(conversation_log_failed_path());
+    MessageBoxW(window, wide_chars(text), L"ERROR", MB_OK);
 }
 
 // Returns at once: the connection's thread drops the connection and tries again.  Unlike its
@@ -93,30 +95,34 @@ static void reconnect(void) {
 static WPARAM link_state_now = LINK_CONNECTING;
 static bool lines_waiting;
 
-// The title, and with it the taskbar button, says whether the user can be heard.
+// The title, and with it the taskbar button, says whether the user can be heard, then whether
+// the user's lines wait, then how many entries came below where the user reads.
 static void show_title(HWND window) {
-    const char *title = MAIN_WINDOW_TITLE;
+    const wchar_t *title = MAIN_WINDOW_TITLE;
+    std::wstring counted;
+    int unread = transcript_unread();
     if (link_state_now == LINK_CONNECTING) {
-        title = MAIN_WINDOW_TITLE " - 接続中";
+        title = MAIN_WINDOW_TITLE L" - 接続中";
     } else if (link_state_now == LINK_WAITING) {
-        title = MAIN_WINDOW_TITLE " - 未接続";
+        title = MAIN_WINDOW_TITLE L" - 未接続";
     } else if (link_state_now == LINK_CONNECTED && lines_waiting) {
-        title = MAIN_WINDOW_TITLE " - 送信待ち";
+        title = MAIN_WINDOW_TITLE L" - 送信待ち";
+    } else if (unread > 0) {
+        counted = MAIN_WINDOW_TITLE L" - 新着 " + std::to_wstring(unread);
+        title = counted.c_str();
     }
-    SetWindowTextA(window, title);
+    SetWindowTextW(window, title);
 }
 
 // Lines the server never took go back in front of whatever the user has typed since, for the
 // user to send again or not.
 static void take_back_lines(void) {
-    std::string given = sending_take_given_back();
+    std::u16string given = sending_take_given_back();
     if (given.empty()) {
         return;
     }
-    int length = GetWindowTextLengthA(g_client.input_box);
-    std::string typed(length > 0 ? (size_t)length + 1 : 1, '\0');
-    typed.resize((size_t)GetWindowTextA(g_client.input_box, &typed[0], (int)typed.size()));
-    SetWindowTextA(g_client.input_box, (typed.empty() ? given : given + "\r\n" + typed).c_str());
+    std::u16string typed = window_wide_text(g_client.input_box);
+    SetWindowTextW(g_client.input_box, wide_chars(typed.empty() ? given : given + u"\r\n" + typed));
 }
 
 static void on_command(HWND window, WORD id) {
@@ -125,7 +131,7 @@ static void on_command(HWND window, WORD id) {
         send_chat_line(&g_client);
         break;
     case IDM_EXIT:
-        PostMessageA(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
         break;
     case IDM_TOPMOST:
         toggle_topmost(window);
@@ -190,9 +196,12 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         lines_waiting = wparam != 0;
         show_title(window);
         return 0;
+    case WM_UNREAD_COUNT:
+        show_title(window);
+        return 0;
     case WM_LINES_GIVEN_BACK:
         take_back_lines();
         return 0;
     }
-    return DefWindowProcA(window, message, wparam, lparam);
+    return DefWindowProcW(window, message, wparam, lparam);
 }

@@ -8,8 +8,8 @@
 // Control ids, in creation order of the children.
 enum { ID_TRANSCRIPT_BOX = 101, ID_INPUT_BOX = 102, ID_SEND_BUTTON = 103, ID_MEMBER_LIST = 104 };
 
-#define MAIN_WINDOW_CLASS "vantrel"
-#define MAIN_WINDOW_TITLE "Vantrel"
+#define MAIN_WINDOW_CLASS L"vantrel"
+#define MAIN_WINDOW_TITLE L"Vantrel"
 enum { MAIN_WINDOW_WIDTH = 550, MAIN_WINDOW_HEIGHT = 600 };
 
 // Kept by the entry point for the child controls.
@@ -46,3 +46,7 @@ void fit_to_monitor(HWND window);
 // Installed on the input box while the main window is created; Enter sends for cs.
 LRESULT CALLBACK input_box_procedure(HWND box, UINT message, WPARAM wparam, LPARAM lparam);
 void install_input_box_keys(HWND box, client_state *cs);
+
+// Installed on the transcript box: once the user scrolls back to its end, the count of entries
+// that came below is cleared.
+void install_transcript_reading(HWND box);

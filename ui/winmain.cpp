@@ -12,7 +12,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
     WSADATA wsa;
     if (WSAStartup(0x0202, &wsa) != 0) {
-        MessageBoxA(NULL, "WSAError\n", "ERROR", MB_OK);
+        MessageBoxW(NULL, L"WSAError\n", L"ERROR", MB_OK);
         WSACleanup();
         return -1;
     }
@@ -30,7 +30,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     MSG msg;
     ZeroMemory(&msg, sizeof msg);
     for (;;) {
-        BOOL got = GetMessageA(&msg, NULL, 0, 0);
+        BOOL got = GetMessageW(&msg, NULL, 0, 0);
         if (got == 0)
             break;
         if (got == -1) {
@@ -39,7 +39,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
             break;
         }
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 
     // A connection thread still held up in a name lookup would meet a socket library cleaned up

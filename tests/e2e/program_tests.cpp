@@ -404,6 +404,34 @@ TEST_F(Chat, MemberListFollowsMemberFrames) {
     }
 }
 
+// Scrolled up to read, the view stays while entries come below, and the title counts them until
+// the user is back at the end.
+TEST_F(Chat, ScrolledUpTheViewStaysAndTheTitleCountsWhatCameBelow) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    HWND box = control(TRANSCRIPT_ID);
+    std::string frames, shown = CONNECTED, got;
+    for (int i = 0; i < 40; i++) {
+        frames += frame("d" + OTHER + ";" + std::to_string(i) + "\r\n");
+        shown +=
+            ENTRY_LEAD + OTHER + SAID + time_stamp_now() + STAMP_END + std::to_string(i) + "\r\n";
+    }
+    ASSERT_TRUE(test_peer_send(&peer, frames));
+    ASSERT_TRUE(wait_for_remote_text(box, shown, WAIT_MS, &got)) << hex_bytes(got.substr(0, 200));
+    remote_send(box, EM_LINESCROLL, 0, -40);
+    LRESULT first = remote_send(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+    ASSERT_GT(first, 0) << "the box did not scroll";
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";a\r\n") +
+                                          frame("d" + OTHER + ";b\r\n") +
+                                          frame("d" + OTHER + ";c\r\n")));
+    EXPECT_TRUE(wait_for_remote_text(main_window, "Vantrel - \x90\x56\x92\x85 3", WAIT_MS, &got))
+        << "the title: " << got; // Vantrel - 新着 3
+    EXPECT_TRUE(remote_text(box, &got) && got.size() > 3 &&
+                got.compare(got.size() - 3, 3, "c\r\n") == 0);
+    EXPECT_EQ(remote_send(box, EM_GETFIRSTVISIBLELINE, 0, 0), first) << "the view moved";
+    remote_send(box, WM_VSCROLL, SB_BOTTOM, 0);
+    EXPECT_TRUE(wait_for_remote_text(main_window, MAIN_TITLE, WAIT_MS, &got)) << got;
+}
+
 // ---- Menu ----------------------------------------------------------------------------------
 
 using Menu = ProgramTest;
@@ -840,4 +868,97 @@ TEST_F(HighDpi, WindowAndColumnGrowByHalfAndStayOnTheScreen) {
 TEST_F(HighDpi, ScreenshotOfAChatInJapanese) {
     ASSERT_NO_FATAL_FAILURE(expect_screen_at_144_dpi());
     take_picture_of_a_chat(VANTREL_SCREENSHOT_144DPI);
+}
+
+// ---- Any Windows ---------------------------------------------------------------------------
+// Run in a Wine prefix of its own whose locale is en_US.UTF-8, so that the ANSI code page is
+// 1252 (ctest's program_tests_en_us): there the program's Shift-JIS read through the ANSI
+// functions would be mojibake.  So everything is read here through the wide ones.
+
+using Unicode = ProgramTest;
+
+static std::u16string wide_text_of(HWND window) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, WAIT_MS, &length);
+    std::u16string text((size_t)length + 1, u'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, (WPARAM)text.size(), (LPARAM)&text[0], SMTO_ABORTIFHUNG,
+                        WAIT_MS, &got);
+    text.resize(got < text.size() ? (size_t)got : 0);
+    return text;
+}
+
+// Puts text on the clipboard and pastes it into the window, as a user would.
+static void paste(HWND window, const std::u16string &text) {
+    ASSERT_TRUE(OpenClipboard(NULL));
+    EmptyClipboard();
+    HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(char16_t));
+    memcpy(GlobalLock(data), text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    GlobalUnlock(data);
+    SetClipboardData(CF_UNICODETEXT, data);
+    CloseClipboard();
+    remote_send(window, WM_PASTE, 0, 0);
+}
+
+static bool ends_with_wide(void *tail) {
+    std::u16string shown = wide_text_of(control(TRANSCRIPT_ID));
+    const std::u16string &end = *(const std::u16string *)tail;
+    return shown.size() >= end.size() &&
+           shown.compare(shown.size() - end.size(), end.size(), end) == 0;
+}
+
+static HWND question_box(void) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < WAIT_MS; pump_messages(20)) {
+        for (HWND w = FindWindowExW(NULL, NULL, L"#32770", NULL); w != NULL;
+             w = FindWindowExW(NULL, w, L"#32770", NULL)) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(w, &process);
+            if (process == program.process.dwProcessId && IsWindowVisible(w)) {
+                return w;
+            }
+        }
+    }
+    return NULL;
+}
+
+TEST_F(Unicode, EveryTextReadsAsItIsOnAnyCodePageAndEveryCharacterTravels) {
+    ASSERT_EQ(GetACP(), 1252u) << "needs a Wine prefix whose locale is en_US.UTF-8";
+    ASSERT_TRUE(test_server_open(&server, address));
+    ASSERT_NO_FATAL_FAILURE(launch(memo_for(address)));
+    ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
+    main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
+    ASSERT_NE(main_window, nullptr);
+    std::u16string connected = u"MESSAGE:接続されました。\r\n";
+    EXPECT_TRUE(pump_until(ends_with_wide, &connected, WAIT_MS));
+    EXPECT_EQ(wide_text_of(main_window), u"Vantrel");
+    EXPECT_EQ(wide_text_of(control(SEND_ID)), u"発言");
+    // The menu's labels: ui_tests_en_us, since only the owning process can read them.
+
+    // Pasted, an emoji goes as the escapes of its surrogate pair and shows whole coming back.
+    paste(control(INPUT_ID), u"了解です👍");
+    ASSERT_TRUE(PostMessageW(control(SEND_ID), BM_CLICK, 0, 0));
+    const std::string sent = "\x97\xB9\x89\xF0\x82\xC5\x82\xB7&#xD83D&#xDC4D\r\n"; // 了解です
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, sent));
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + NAME + ";" + sent)));
+    std::u16string shown = u"了解です👍\r\n";
+    EXPECT_TRUE(pump_until(ends_with_wide, &shown, WAIT_MS));
+    // 600 あ pasted leave 511 in the box, and all 511 go.
+    paste(control(INPUT_ID), std::u16string(600, u'あ'));
+    EXPECT_EQ(wide_text_of(control(INPUT_ID)), std::u16string(511, u'あ'));
+    ASSERT_TRUE(PostMessageW(control(SEND_ID), BM_CLICK, 0, 0));
+    std::string many;
+    for (int i = 0; i < 511; i++) {
+        many += "\x82\xA0";
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, many + "\r\n"));
+
+    ASSERT_TRUE(PostMessageW(main_window, WM_CLOSE, 0, 0));
+    HWND box = question_box();
+    ASSERT_NE(box, nullptr) << "no question before closing";
+    wchar_t caption[32] = L"";
+    GetWindowTextW(box, caption, 32);
+    EXPECT_STREQ(caption, L"確認");
+    EXPECT_EQ(wide_text_of(GetDlgItem(box, 0xFFFF)), u"終了してもよろしいですか");
+    ASSERT_TRUE(answer_message_box(box, IDYES));
+    ASSERT_NO_FATAL_FAILURE(expect_exit_code_zero());
 }

@@ -74,10 +74,14 @@ struct UiTest : ::testing::Test {
     }
 };
 
+// Read through the wide call and turned into Shift-JIS by code page 932 itself, so the labels
+// read the same whatever the ANSI code page (ctest's ui_tests_en_us runs this under 1252).
 static std::string menu_label(HMENU menu, int position) {
-    char label[64] = "";
-    GetMenuStringA(menu, position, label, sizeof label, MF_BYPOSITION);
-    return label;
+    wchar_t label[64] = L"";
+    GetMenuStringW(menu, position, label, 64, MF_BYPOSITION);
+    char bytes[128] = "";
+    WideCharToMultiByte(932, 0, label, -1, bytes, sizeof bytes, NULL, NULL);
+    return bytes;
 }
 
 using Menu = UiTest;
