@@ -924,7 +924,8 @@ static HWND question_box(void) {
 TEST_F(Unicode, EveryTextReadsAsItIsOnAnyCodePageAndEveryCharacterTravels) {
     ASSERT_EQ(GetACP(), 1252u) << "needs a Wine prefix whose locale is en_US.UTF-8";
     ASSERT_TRUE(test_server_open(&server, address));
-    ASSERT_NO_FATAL_FAILURE(launch(memo_for(address)));
+    // A font with Kanji beyond U+FFFF such as 𠮷, which Wine cannot take from a linked font.
+    ASSERT_NO_FATAL_FAILURE(launch("font_name=Noto Sans CJK JP;\r\n" + memo_for(address)));
     ASSERT_NO_FATAL_FAILURE(accept_hello(&server, &peer));
     main_window = program_wait_window(&program, MAIN_CLASS, MAIN_TITLE, WAIT_MS);
     ASSERT_NE(main_window, nullptr);
@@ -951,6 +952,21 @@ TEST_F(Unicode, EveryTextReadsAsItIsOnAnyCodePageAndEveryCharacterTravels) {
         many += "\x82\xA0";
     }
     ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, many + "\r\n"));
+
+    // What a picture of the window on such a Windows shows: emoji, 𠮷 and Korean among the rest.
+    ASSERT_TRUE(test_peer_send(
+        &peer,
+        frame("e" + NAME + "\r\n" + OTHER + "\r\n" + NEXT_NAME + "\r\n") +
+            frame("d" + OTHER + ";お昼は&#xD842&#xDFB7野家にしませんか？&#xD83C&#xDF5C\r\n") +
+            frame("d" + NEXT_NAME +
+                  ";いいですね。ソウルの金さんからも: &#xC548&#xB155&#xD558&#xC138&#xC694!\r\n")));
+    std::u16string korean = u"안녕하세요!\r\n";
+    EXPECT_TRUE(pump_until(ends_with_wide, &korean, WAIT_MS));
+    remote_send(control(INPUT_ID), WM_SETTEXT, 0, (LPARAM) "OK!");
+    pump_messages(500); // let the window finish painting
+    if (GetFileAttributesA("Z:\\usr\\bin\\import") != INVALID_FILE_ATTRIBUTES) {
+        EXPECT_TRUE(save_screen_area(painted_area(main_window), VANTREL_SCREENSHOT_EN_US, 10000));
+    }
 
     ASSERT_TRUE(PostMessageW(main_window, WM_CLOSE, 0, 0));
     HWND box = question_box();
