@@ -2,7 +2,8 @@
 // program's own append, setting the box's whole text again, and a bare append to a fresh box; then
 // what the conversation log adds to a line, with and without a log folder side by side.
 //
-// Usage: vantrel_bench VANTREL_EXE CSV_PATH (Unix or Windows paths).
+// Usage: vantrel_bench VANTREL_EXE CSV_PATH [OTHER_EXE] (Unix or Windows paths).  With OTHER_EXE,
+// it also times the two programs side by side, taking turns: a line at each size, and a resize.
 #include <stdio.h>
 #include <string.h>
 
@@ -430,33 +431,33 @@ static bool write_csv(const char *csv_path, const size_row *rows, size_t count, 
     return fclose(csv) == 0;
 }
 
-// ---- What the conversation log adds to a line ----------------------------------------------
+// ---- Two programs side by side ------------------------------------------------------------
 
-struct log_row {
+struct pair_row {
     const char *label;
     size_t target;
     size_t bytes;
-    double ms[2]; // per line: [0] without a log folder, [1] with one
+    double ms[2];        // per line, for each of the two programs
+    double resize_ms[2]; // one resize at this size; -1 when not timed
 };
 
-// Two programs side by side, one logging, taking turns at each size so that the machine's other
-// load falls on both alike.
-static bool measure_log_cost(const char *exe, log_row *rows, size_t count) {
-    bench b[2] = {};
-    std::string folders[2];
+// Two programs taking turns at each size, so that the machine's other load falls on both alike:
+// the same program without and with a log folder, or two builds of it.
+static bool measure_side_by_side(const char *const exes[2], const char *const extras[2],
+                                 pair_row *rows, size_t count, bool resizes, std::string folders[2],
+                                 bench b[2]) {
     bool ok = true;
     for (int k = 0; k < 2; k++) {
         b[k].server.listener = INVALID_SOCKET;
         b[k].peer.socket = INVALID_SOCKET;
     }
     for (int k = 0; k < 2 && ok; k++) {
-        ok = start_program(&b[k], exe, &folders[k], LOG_ADDRESSES[k],
-                           k == 1 ? "log_folder=log;\r\n" : "");
+        ok = start_program(&b[k], exes[k], &folders[k], LOG_ADDRESSES[k], extras[k]);
         SetWindowPos(b[k].main_window, NULL, 600 * k, 0, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     for (size_t i = 0; i < count && ok; i++) {
-        log_row *r = &rows[i];
+        pair_row *r = &rows[i];
         ok = fill_to(&b[0], r->target) && fill_to(&b[1], r->target);
         r->bytes = b[0].shown_bytes;
         // Each goes first every other round, so neither always follows the other's repaint.
@@ -468,8 +469,31 @@ static bool measure_log_cost(const char *exe, log_row *rows, size_t count) {
                 r->ms[k] += ms / LOG_ROUNDS;
             }
         }
-        fprintf(stderr, "log cost at %s measured\n", r->label);
+        for (int k = 0; k < 2; k++) {
+            r->resize_ms[k] = resizes && ok ? time_resize(&b[k]) : -1;
+        }
+        fprintf(stderr, "side by side at %s measured\n", r->label);
     }
+    return ok;
+}
+
+static void end_side_by_side(std::string folders[2], bench b[2]) {
+    for (int k = 0; k < 2; k++) {
+        program_end(&b[k].program);
+        test_peer_close(&b[k].peer);
+        test_server_close(&b[k].server);
+        remove_memo_folder(folders[k]);
+    }
+}
+
+// ---- What the conversation log adds to a line ----------------------------------------------
+
+static bool measure_log_cost(const char *exe, pair_row *rows, size_t count) {
+    const char *const exes[2] = {exe, exe};
+    const char *const extras[2] = {"", "log_folder=log;\r\n"};
+    bench b[2] = {};
+    std::string folders[2];
+    bool ok = measure_side_by_side(exes, extras, rows, count, false, folders, b);
     // The log must hold the whole transcript, or the comparison says nothing.
     size_t logged = 0;
     WIN32_FIND_DATAA found;
@@ -483,35 +507,46 @@ static bool measure_log_cost(const char *exe, log_row *rows, size_t count) {
                 (unsigned long)b[1].shown_bytes);
         ok = false;
     }
-    for (int k = 0; k < 2; k++) {
-        program_end(&b[k].program);
-        test_peer_close(&b[k].peer);
-        test_server_close(&b[k].server);
-        remove_memo_folder(folders[k]);
-    }
+    end_side_by_side(folders, b);
     return ok;
 }
 
-static bool report_log_cost(const char *csv_path, const log_row *rows, size_t count) {
-    printf("conversation log: ms per relayed line, %d lines back to back, without and with a log "
-           "folder (two programs taking turns, %d rounds)\n",
-           TIMED_LINES, LOG_ROUNDS);
-    printf("%-7s %9s %8s %8s %8s\n", "size", "bytes", "no log", "log", "extra");
+static bool report_pairs(const char *csv_path, const char *title, const char *names[2],
+                         const pair_row *rows, size_t count) {
+    printf("%s: ms per relayed line, %d lines back to back (two programs taking turns, %d "
+           "rounds)\n",
+           title, TIMED_LINES, LOG_ROUNDS);
+    printf("%-7s %9s %12s %12s %8s %12s %12s\n", "size", "bytes", names[0], names[1], "change",
+           "resize", "resize");
     FILE *csv = fopen(windows_path(csv_path).c_str(), "a");
     for (size_t i = 0; i < count; i++) {
-        const log_row *r = &rows[i];
-        printf("%-7s %9lu %8.3f %8.3f %8.3f\n", r->label, (unsigned long)r->bytes, r->ms[0],
-               r->ms[1], r->ms[1] - r->ms[0]);
+        const pair_row *r = &rows[i];
+        printf("%-7s %9lu %12.3f %12.3f %+7.1f%% %12s %12s\n", r->label, (unsigned long)r->bytes,
+               r->ms[0], r->ms[1], 100.0 * (r->ms[1] - r->ms[0]) / r->ms[0],
+               ms_text(r->resize_ms[0]).c_str(), ms_text(r->resize_ms[1]).c_str());
         for (int k = 0; csv != NULL && k < 2; k++) {
-            fprintf(csv, "%s,%lu,%.3f,ms_per_line\n",
-                    k == 0 ? "program_append_no_log" : "program_append_logged",
-                    (unsigned long)r->bytes, r->ms[k]);
+            fprintf(csv, "%s_%s,%lu,%.3f,ms_per_line\n", title, names[k], (unsigned long)r->bytes,
+                    r->ms[k]);
         }
     }
     return csv != NULL && fclose(csv) == 0;
 }
 
-static int run(const char *exe, const char *csv_path) {
+// The program before and after a change: the per-line cost at 1 MB and 4 MB, and a resize.
+static bool compare_programs(const char *other_exe, const char *exe, const char *csv_path) {
+    pair_row rows[] = {{"1 MB", 1024 * 1024, 0, {0, 0}, {-1, -1}},
+                       {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {-1, -1}}};
+    const char *const exes[2] = {other_exe, exe};
+    const char *const extras[2] = {"", ""};
+    const char *names[2] = {"other", "this"};
+    bench b[2] = {};
+    std::string folders[2];
+    bool ok = measure_side_by_side(exes, extras, rows, 2, true, folders, b);
+    end_side_by_side(folders, b);
+    return ok && report_pairs(csv_path, "programs", names, rows, 2);
+}
+
+static int run(const char *exe, const char *csv_path, const char *other_exe) {
     bench b{};
     b.server.listener = INVALID_SOCKET;
     b.peer.socket = INVALID_SOCKET;
@@ -581,18 +616,23 @@ static int run(const char *exe, const char *csv_path) {
         DestroyWindow(b.floor_window);
     }
 
-    log_row log_rows[] = {{"10 KB", 10 * 1024, 0, {0, 0}}, {"4 MB", 4 * 1024 * 1024, 0, {0, 0}}};
-    if (status == 0 &&
-        !(measure_log_cost(exe, log_rows, 2) && report_log_cost(csv_path, log_rows, 2))) {
+    pair_row log_rows[] = {{"10 KB", 10 * 1024, 0, {0, 0}, {-1, -1}},
+                           {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {-1, -1}}};
+    const char *log_names[2] = {"no_log", "log"};
+    if (status == 0 && !(measure_log_cost(exe, log_rows, 2) &&
+                         report_pairs(csv_path, "log", log_names, log_rows, 2))) {
+        status = 1;
+    }
+    if (status == 0 && other_exe != NULL && !compare_programs(other_exe, exe, csv_path)) {
         status = 1;
     }
     return status;
 }
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: vantrel_bench VANTREL_EXE CSV_PATH\n");
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "usage: vantrel_bench VANTREL_EXE CSV_PATH [OTHER_EXE]\n");
         return 2;
     }
-    return run(argv[1], argv[2]);
+    return run(argv[1], argv[2], argc == 4 ? argv[3] : NULL);
 }
