@@ -531,7 +531,8 @@ TEST_F(ServerFaults, ALinkThatDiesWithALineInFlightCatchesUpAndKeepsTheName) {
         << "the title while the line waited: " << got;
     // The watchdog finds the link dead, the program comes back through a new connection and
     // catches up; the line in flight goes again after that.
-    EXPECT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), MISSED_COUNT, 30000, &got))
+    EXPECT_TRUE(
+        wait_for_text_ending(control(TRANSCRIPT_ID), STAMP_END + IN_FLIGHT + "\r\n", 30000, &got))
         << tail_of(got);
     EXPECT_TRUE(wait_for_remote_text(main_window, MAIN_TITLE, WAIT_MS, &payload)) << payload;
     pump_messages(400);
