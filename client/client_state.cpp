@@ -14,5 +14,4 @@ client_state g_client = {
     NULL,           // input_box
     NULL,           // send_button
     NULL,           // member_list
-    std::string(),  // transcript
 };

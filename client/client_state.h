@@ -21,10 +21,9 @@ struct client_state {
     HWND input_box;
     HWND send_button;
     HWND member_list;
-    std::string transcript;
 };
 
-// The receive thread alone touches pending_entry and transcript while it runs, and the connection's
-// thread between connections; server, port and the socket and thread handles are the connection
-// thread's; the window's thread only sends, under the connection's lock.
+// The receive thread alone touches pending_entry while it runs; server, port and the socket and
+// thread handles are the connection thread's; the window's thread only sends, under the
+// connection's lock.
 extern client_state g_client;

@@ -8,11 +8,15 @@
 // Thread start routine; param is &g_client.  Returns 0 when it ends by itself.
 DWORD WINAPI receive_loop(LPVOID param);
 
-// Appends text to the conversation log, to cs->transcript and to the end of the transcript box.
+// Appends text to the conversation log and to the end of the transcript box, which keeps at most
+// g_scrollback_bytes of it (two bytes a character): past that, whole entries leave from the top.
 // A box that showed its last line scrolls on to show the new one; one the user has scrolled up
 // keeps its view and selection, and counts the entries added below (WM_UNREAD_COUNT).  From the
 // receive thread or the connection's, never the window's.
 void append_to_transcript(client_state *cs, const std::string &text);
+
+enum { DEFAULT_SCROLLBACK_MB = 16 };
+extern size_t g_scrollback_bytes;
 
 // Whether the box's last line is in view.
 bool transcript_shows_end(HWND box);

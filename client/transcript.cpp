@@ -13,6 +13,12 @@ static const WPARAM END_OF_TEXT = 0x7fffffff;
 // Entries added while the user reads further up; the window's thread shows and clears the count.
 static volatile LONG unread;
 
+size_t g_scrollback_bytes = DEFAULT_SCROLLBACK_MB * 1024 * 1024;
+
+// The characters in the box, as its appends and trims left it, and the box they were counted in.
+static size_t box_length;
+static HWND counted_box;
+
 // The log gets the text before the box shows it, so whatever the user has seen is on disk even if
 // the program is killed next.  A failure is only posted: the box telling the user is shown by the
 // window's own thread, and this one goes on with the conversation.
@@ -54,14 +60,64 @@ void transcript_read_to_end(void) {
     InterlockedExchange(&unread, 0);
 }
 
+// Where a trim that must take at least `at least` characters may end: at the start of the first
+// entry or transcript line from there on, so that only whole ones leave.  An entry begins with
+// an empty line and then "◆ "; no relayed line can begin so, as they are disarmed.
+static LRESULT whole_entries_from(HWND box, size_t at_least) {
+    LRESULT line = SendMessageW(box, EM_LINEFROMCHAR, at_least, 0);
+    LRESULT lines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);
+    for (LRESULT l = line; l < lines && l < line + 10000; l++) {
+        WCHAR head[9];
+        head[0] = (WCHAR)(sizeof head / sizeof head[0] - 1);
+        LRESULT got = SendMessageW(box, EM_GETLINE, l, (LPARAM)head);
+        std::u16string start((const char16_t *)head, got > 0 ? (size_t)got : 0);
+        if (start.compare(0, 8, u"MESSAGE:") == 0) {
+            return SendMessageW(box, EM_LINEINDEX, l, 0);
+        }
+        if (start.compare(0, 2, u"\u25C6 ") == 0 && l > 0 &&
+            SendMessageW(box, EM_LINELENGTH, SendMessageW(box, EM_LINEINDEX, l - 1, 0), 0) == 0) {
+            return SendMessageW(box, EM_LINEINDEX, l - 1, 0);
+        }
+    }
+    return SendMessageW(box, EM_LINEINDEX, line, 0);
+}
+
+// Makes room for incoming characters: once the box would pass its bound, whole entries leave
+// from the top, an eighth of the bound more than needed, so that this is rare.  The view and
+// the selection stay on the same text; what the user was reading may itself have gone.
+static void trim_for(HWND box, size_t incoming) {
+    size_t bound = g_scrollback_bytes / sizeof(char16_t);
+    if (box_length + incoming <= bound) {
+        return;
+    }
+    size_t at_least = box_length + incoming - bound + bound / 8;
+    LRESULT cut = whole_entries_from(box, at_least < box_length ? at_least : box_length);
+    if (cut <= 0) {
+        return;
+    }
+    DWORD start = 0, end = 0;
+    SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    LRESULT first = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+    LRESULT gone = SendMessageW(box, EM_LINEFROMCHAR, cut, 0);
+    SendMessageW(box, EM_SETSEL, 0, cut);
+    SendMessageW(box, EM_REPLACESEL, FALSE, (LPARAM)L"");
+    DWORD removed = (DWORD)cut;
+    SendMessageW(box, EM_SETSEL, start > removed ? start - removed : 0,
+                 end > removed ? end - removed : 0);
+    LRESULT now_first = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageW(box, EM_LINESCROLL, 0, (first > gone ? first - gone : 0) - now_first);
+    box_length = (size_t)GetWindowTextLengthW(box);
+}
+
 // The new text at the end, while the view and the selection stay where the user put them.  The
 // box would follow its caret to the end; with redrawing off it is put back before anything shows.
 static void append_behind_reader(HWND box, const std::u16string &wide) {
+    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+    trim_for(box, wide.size());
     DWORD start = 0, end = 0;
     SendMessageW(box, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
     LRESULT first = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
     int across = GetScrollPos(box, SB_HORZ);
-    SendMessageW(box, WM_SETREDRAW, FALSE, 0);
     SendMessageW(box, EM_SETSEL, END_OF_TEXT, (LPARAM)END_OF_TEXT);
     SendMessageW(box, EM_REPLACESEL, FALSE, (LPARAM)wide_chars(wide));
     SendMessageW(box, EM_SETSEL, start, (LPARAM)end);
@@ -78,10 +134,19 @@ static SRWLOCK transcript_lock = SRWLOCK_INIT;
 void append_to_transcript(client_state *cs, const std::string &text) {
     AcquireSRWLockExclusive(&transcript_lock);
     write_to_log(cs, text);
-    cs->transcript += text;
     std::u16string wide = wide_from_shift_jis(text);
     HWND box = cs->transcript_box;
+    if (box != counted_box) {
+        counted_box = box;
+        box_length = (size_t)GetWindowTextLengthW(box);
+    }
     if (transcript_shows_end(box)) {
+        if (box_length + wide.size() > g_scrollback_bytes / sizeof(char16_t)) {
+            SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+            trim_for(box, wide.size());
+            SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+            RedrawWindow(box, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+        }
         // Only the new text goes into the box, so an entry costs the same however long the
         // conversation has grown.  No undo record: it would hold a copy of every entry.  The
         // box's text limit is lifted when it is created, so nothing is refused here.
@@ -101,6 +166,7 @@ void append_to_transcript(client_state *cs, const std::string &text) {
             PostMessageW(cs->main_window, WM_UNREAD_COUNT, 0, 0);
         }
     }
+    box_length += wide.size();
     ReleaseSRWLockExclusive(&transcript_lock);
 }
 

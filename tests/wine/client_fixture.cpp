@@ -98,7 +98,6 @@ void ClientTest::SetUp() {
 
     cs->name[0] = '\0';
     cs->server[0] = '\0';
-    cs->transcript.clear();
     cs->pending_entry.clear();
     cs->receive_start = receive_loop;
     g_destroy_requests = 0;

@@ -93,7 +93,6 @@ TEST_F(ReceiveTest, RelayedLinesBecomeStampedEntriesInOrder) {
     std::string got = without_stamps(shown, before, after);
     EXPECT_EQ(got, expected) << "expected " << hex_bytes(expected) << "\ngot      "
                              << hex_bytes(got);
-    EXPECT_EQ(g_client.transcript, shown) << "the box and the transcript differ";
 
     // The last line (あ) is in view.
     LRESULT lines = SendMessageA(g_client.transcript_box, EM_GETLINECOUNT, 0, 0);
@@ -193,7 +192,6 @@ TEST_F(ReceiveTest, ServerClosingIsReportedAndReconnectContinuesBelow) {
     ASSERT_TRUE(wait_for_receive_thread_end(3000));
     EXPECT_EQ(wait_for_message_box("ERROR", 300), (HWND)NULL) << "a box holds the user up";
     EXPECT_EQ(window_text(g_client.transcript_box), CONNECTED + LOST);
-    EXPECT_EQ(g_client.transcript, CONNECTED + LOST);
     EXPECT_TRUE(connection_lost());
     EXPECT_EQ(g_destroy_requests, 0) << "a lost connection leaves the window open";
 
@@ -246,11 +244,9 @@ TEST_F(ReceiveTest, DisconnectDuringFloodReturnsPromptlyAndAddsNothingAfter) {
 
         std::string transcript = window_text(g_client.transcript_box);
         std::string members = window_text(g_client.member_list);
-        EXPECT_EQ(g_client.transcript, transcript);
         pump_messages(300);
         EXPECT_EQ(window_text(g_client.transcript_box), transcript) << "added after disconnect";
         EXPECT_EQ(window_text(g_client.member_list), members) << "changed after disconnect";
-        EXPECT_EQ(g_client.transcript, transcript);
         EXPECT_EQ(wait_for_message_box("ERROR", 0), (HWND)NULL) << "a box after disconnect";
 
         // The client has closed its end, so the sender's next send fails and it stops.
