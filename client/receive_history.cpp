@@ -100,12 +100,14 @@ static void take_page_end(client_state *cs, const std::string &payload, receive_
         view->gap = gap;
     }
     if (more) {
-        // The next page; the server sends it once this one is read.
+        // The next page is asked for first, so the server reads it while this one is shown.
         send_frame(cs, more_payload());
+        show_entries(cs, view);
         return;
     }
     catch_up_replay_over(upto);
     end_replay(view);
+    show_entries(cs, view);
     // The lines the user sent meanwhile, and those sent again, may go now.
     connection_line_queued();
 }

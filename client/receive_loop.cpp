@@ -14,6 +14,9 @@
 // length (its scroll bars are set again), so a flood is best shown in few appends.
 enum { RECEIVE_BLOCK = 16384 };
 
+// The most a replay shows in one append.
+const size_t REPLAY_BATCH = 256 * 1024;
+
 // FLASHW_TRAY | FLASHW_TIMERNOFG: the taskbar button only, until the window comes forward.
 enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
 
@@ -187,6 +190,10 @@ DWORD WINAPI receive_loop(LPVOID param) {
                 return 0;
             }
         }
-        show_entries(cs, &view);
+        // A replay's past lines go to the box a page at a time (its page end shows them): the
+        // user waits for the whole of it anyway, and every append costs the box the same.
+        if (!view.replaying || view.waiting.size() >= REPLAY_BATCH) {
+            show_entries(cs, &view);
+        }
     }
 }

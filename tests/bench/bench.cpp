@@ -6,6 +6,7 @@
 // it also times the two programs side by side, taking turns: a line at each size, and a resize.
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #include <algorithm>
 
@@ -18,7 +19,7 @@
 static const char BENCH_ADDRESS[] = "127.0.0.250";
 // The two programs compared for the log's cost: without a log folder, and with one.
 static const char *const LOG_ADDRESSES[2] = {"127.0.0.251", "127.0.0.252"};
-enum { TRANSCRIPT_ID = 101, WAIT_MS = 10000 };
+enum { TRANSCRIPT_ID = 101, MEMBERS_ID = 104, WAIT_MS = 10000 };
 
 // The program's look: memo.ini's font_size 10 is a font height of 20.
 static const char FONT_FACE[] = "IPAGothic";
@@ -53,8 +54,8 @@ struct bench {
     HWND box; // the program's transcript box
     HWND floor_window;
     HWND floor_box;
-    size_t shown_bytes;  // the program's transcript, by our own count of what it was sent
-    LRESULT shown_lines; // its line count once all of it is shown
+    size_t shown_bytes; // the program's transcript, by our own count of what it was sent
+    int marks;          // member lists sent to tell when everything before them is shown
     int serial;
 };
 
@@ -66,14 +67,6 @@ static double now_ms(void) {
     LARGE_INTEGER count;
     QueryPerformanceCounter(&count);
     return (double)count.QuadPart * 1000.0 / (double)frequency.QuadPart;
-}
-
-static size_t count_line_breaks(const std::string &text) {
-    size_t count = 0;
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) {
-        count++;
-    }
-    return count;
 }
 
 // The entry the program makes of a relayed line, with this minute's time stamp.
@@ -108,7 +101,6 @@ static bool send_relays(bench *b, const std::string &text, int count) {
         frames += "d" + SPEAKER + ";" + line + '\x80';
         std::string entry = entry_for(SPEAKER, line);
         b->shown_bytes += entry.size();
-        b->shown_lines += (LRESULT)count_line_breaks(entry);
     }
     return test_peer_send(&b->peer, frames);
 }
@@ -121,13 +113,25 @@ static LRESULT line_count(HWND box) {
     return (LRESULT)lines;
 }
 
-// Polls the cheap line count, leaving the program's window thread nearly alone meanwhile.
+// Sends a member list naming only a new marker and waits until the member list shows it: the
+// program takes frames in order, so by then everything sent before it is in the transcript.
+// (A line count would not tell, once a program drops old entries from the top.)  Each marker
+// after the first adds its leave and join lines, as it does for every program measured.
 static bool wait_until_shown(bench *b, int timeout_ms) {
+    std::string name = "mark" + std::to_string(++b->marks), marker = name + "\r\n";
+    if (!test_peer_send(&b->peer, "e" + marker + '\x80')) {
+        return false;
+    }
+    if (b->marks > 1) {
+        b->shown_bytes += ("MESSAGE:mark" + std::to_string(b->marks - 1) + LEFT).size() +
+                          ("MESSAGE:" + name + JOINED).size();
+    }
+    HWND members = GetDlgItem(b->main_window, MEMBERS_ID);
     double start = now_ms();
-    while (line_count(b->box) < b->shown_lines) {
+    std::string shown;
+    while (!remote_text(members, &shown) || shown != marker) {
         if (now_ms() - start > timeout_ms) {
-            fprintf(stderr, "only %ld of %ld lines shown\n", (long)line_count(b->box),
-                    (long)b->shown_lines);
+            fprintf(stderr, "not all shown within %d ms\n", timeout_ms);
             return false;
         }
         MSG message;
@@ -153,11 +157,12 @@ static bool fill_to(bench *b, size_t target) {
             return false;
         }
     }
-    while (b->shown_bytes < target) {
+    // Numbered lines last, at least one, so that the last line tells when all is shown.
+    do {
         if (!send_relays(b, "", 1)) {
             return false;
         }
-    }
+    } while (b->shown_bytes < target);
     bool shown = wait_until_shown(b, 600000);
     ShowWindowAsync(b->main_window, SW_RESTORE);
     pump_messages(1500);
@@ -224,7 +229,6 @@ static double time_whole_text_in_program(bench *b, int repeats) {
         SendMessageTimeoutA(b->box, EM_LINESCROLL, 0, lines, SMTO_NORMAL, WAIT_MS, &ignored);
         total += now_ms() - start;
         b->shown_bytes += entry.size();
-        b->shown_lines = lines;
         pump_messages(200);
     }
     return total / repeats;
@@ -356,7 +360,6 @@ static bool start_program(bench *b, const char *exe, std::string *folder, const 
         return false;
     }
     b->shown_bytes = CONNECTED.size();
-    b->shown_lines = 2;
     return wait_until_shown(b, WAIT_MS);
 }
 
@@ -532,18 +535,93 @@ static bool report_pairs(const char *csv_path, const char *title, const char *na
     return csv != NULL && fclose(csv) == 0;
 }
 
-// The program before and after a change: the per-line cost at 1 MB and 4 MB, and a resize.
+// The program before and after a change: the per-line cost at 1 MB and 4 MB, and a resize; and
+// past 16 MB, where a program that bounds its transcript trims it.
 static bool compare_programs(const char *other_exe, const char *exe, const char *csv_path) {
     pair_row rows[] = {{"1 MB", 1024 * 1024, 0, {0, 0}, {-1, -1}},
-                       {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {-1, -1}}};
+                       {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {-1, -1}},
+                       {"17 MB", 17 * 1024 * 1024, 0, {0, 0}, {-1, -1}}};
     const char *const exes[2] = {other_exe, exe};
     const char *const extras[2] = {"", ""};
     const char *names[2] = {"other", "this"};
     bench b[2] = {};
     std::string folders[2];
-    bool ok = measure_side_by_side(exes, extras, rows, 2, true, folders, b);
+    bool ok = measure_side_by_side(exes, extras, rows, 3, true, folders, b);
     end_side_by_side(folders, b);
-    return ok && report_pairs(csv_path, "programs", names, rows, 2);
+    return ok && report_pairs(csv_path, "programs", names, rows, 3);
+}
+
+// ---- Catching up ---------------------------------------------------------------------------
+
+// A server that keeps history replays 10,000 past lines, in pages of 1,000 as the client asks
+// for them (docs/protocol.md); the window is asked WM_NULL every 20 ms meanwhile.
+enum { CATCH_UP_LINES = 10000, CATCH_UP_PAGE = 1000 };
+static const char CATCH_UP_ADDRESS[] = "127.0.0.253";
+
+struct answer_watch {
+    HWND window;
+    volatile LONG stop;
+    double worst_ms;
+};
+
+static DWORD WINAPI watch_answers(LPVOID param) {
+    answer_watch *w = (answer_watch *)param;
+    while (InterlockedCompareExchange(&w->stop, 0, 0) == 0) {
+        double start = now_ms();
+        DWORD_PTR ignored;
+        SendMessageTimeoutA(w->window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
+        w->worst_ms = std::max(w->worst_ms, now_ms() - start);
+        Sleep(20);
+    }
+    return 0;
+}
+
+// The frame the client sends next, whatever else came before it.
+static bool read_request(bench *b, char kind) {
+    std::string payload;
+    while (test_peer_read_frame(&b->peer, &payload, WAIT_MS) == PEER_FRAME) {
+        if (payload.size() >= 2 && payload[0] == '\0' && payload[1] == kind) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static bool time_catch_up(const char *exe, double *shown_ms, double *worst_ms) {
+    bench b{};
+    b.server.listener = INVALID_SOCKET;
+    b.peer.socket = INVALID_SOCKET;
+    std::string folder;
+    bool ok = start_program(&b, exe, &folder, CATCH_UP_ADDRESS, "") &&
+              test_peer_send(&b.peer, "o1;0123456789abcdef\x80") && read_request(&b, 'r');
+    answer_watch watch = {b.main_window, 0, 0};
+    HANDLE watcher = ok ? CreateThread(NULL, 0, watch_answers, &watch, 0, NULL) : NULL;
+    double start = now_ms();
+    char at[24];
+    snprintf(at, sizeof at, "%lld", (long long)time(NULL));
+    for (int seq = 1; ok && seq <= CATCH_UP_LINES;) {
+        std::string page;
+        for (int i = 0; i < CATCH_UP_PAGE; i++, seq++) {
+            std::string line = numbered_line(seq);
+            page += "p" + std::to_string(seq) + ";" + at + ";" + SPEAKER + ";" + line + '\x80';
+        }
+        bool last = seq > CATCH_UP_LINES;
+        page += std::string(last ? "fe;;" : "fm;;") + std::to_string(seq - 1) + '\x80';
+        ok = test_peer_send(&b.peer, page) && (last || read_request(&b, 'm'));
+    }
+    ok = ok && wait_until_shown(&b, 60000);
+    *shown_ms = now_ms() - start;
+    if (watcher != NULL) {
+        InterlockedExchange(&watch.stop, 1);
+        WaitForSingleObject(watcher, INFINITE);
+        CloseHandle(watcher);
+    }
+    *worst_ms = watch.worst_ms;
+    program_end(&b.program);
+    test_peer_close(&b.peer);
+    test_server_close(&b.server);
+    remove_memo_folder(folder);
+    return ok;
 }
 
 static int run(const char *exe, const char *csv_path, const char *other_exe) {
@@ -622,6 +700,21 @@ static int run(const char *exe, const char *csv_path, const char *other_exe) {
     if (status == 0 && !(measure_log_cost(exe, log_rows, 2) &&
                          report_pairs(csv_path, "log", log_names, log_rows, 2))) {
         status = 1;
+    }
+    double catch_up_ms = 0, worst_ms = 0;
+    if (status == 0 && !time_catch_up(exe, &catch_up_ms, &worst_ms)) {
+        status = 1;
+    }
+    if (status == 0) {
+        printf("catch-up: %d past lines in pages of %d shown in %.0f ms; slowest WM_NULL answer "
+               "meanwhile %.0f ms\n",
+               CATCH_UP_LINES, CATCH_UP_PAGE, catch_up_ms, worst_ms);
+        FILE *csv = fopen(windows_path(csv_path).c_str(), "a");
+        if (csv != NULL) {
+            fprintf(csv, "catch_up_shown,%d,%.1f,ms\ncatch_up_slowest_answer,%d,%.1f,ms\n",
+                    CATCH_UP_LINES, catch_up_ms, CATCH_UP_LINES, worst_ms);
+            fclose(csv);
+        }
     }
     if (status == 0 && other_exe != NULL && !compare_programs(other_exe, exe, csv_path)) {
         status = 1;
