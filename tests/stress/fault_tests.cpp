@@ -13,6 +13,7 @@
 #include "tests/wine/expected_texts.h"
 #include "tests/wine/test_support.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 enum { CMD_RECONNECT = 40003 };
@@ -900,6 +901,48 @@ TEST_F(Floods, TwoHundredReconnectsUnderAFloodLeaveOneThreadAndNoLeak) {
     EXPECT_TRUE(pump_until(threads_reached, &watch, 3000))
         << "threads once the receive thread ended: expected " << watch.expected << ", got "
         << watch.last;
+}
+
+// Weeks in a busy room: 100 MB of relays leave the box holding its newest text, beginning with a
+// whole entry, and the program's memory flat, the window answering throughout.
+TEST_F(Floods, AHundredMegabytesOfRelaysKeepTheBoxBoundedAndTheMemoryFlat) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    std::string text;
+    for (int i = 0; i < 60; i++) {
+        text += std::string(998, 'a' + i % 26) + "\r\n"; // 60 KB
+    }
+    HANDLE process = program.process.hProcess;
+    SIZE_T peak = 0, after_16_mb = 0;
+    answer_probe probe;
+    probe_start(&probe, main_window, 250);
+    size_t sent = 0;
+    for (int i = 0; sent < 100 * 1000 * 1000; i++) {
+        ASSERT_TRUE(test_peer_send(&peer, relay(OTHER, std::to_string(i) + text)));
+        sent += text.size();
+        PROCESS_MEMORY_COUNTERS memory = {};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(process, &memory, sizeof memory);
+        peak = std::max(peak, memory.WorkingSetSize);
+        if (after_16_mb == 0 && sent > 16 * 1000 * 1000) {
+            after_16_mb = memory.WorkingSetSize;
+        }
+    }
+    ASSERT_TRUE(test_peer_send(&peer, frame("eend\r\n")));
+    std::string got;
+    EXPECT_TRUE(wait_for_remote_text(control(MEMBERS_ID), "end\r\n", 60000, &got));
+    probe_finish(&probe, 10);
+    printf(
+        "[          ] 100 MB of relays: working set %lu KiB after 16 MB, at most %lu KiB; slowest "
+        "answer %lu ms\n",
+        (unsigned long)(after_16_mb / 1024), (unsigned long)(peak / 1024), probe.worst_ms);
+    EXPECT_LT(peak, (SIZE_T)150 * 1024 * 1024);
+    // The box's first characters: a whole entry begins there (its empty line, then ◆).
+    char first[16] = "";
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(control(TRANSCRIPT_ID), WM_GETTEXT, sizeof first, (LPARAM)first,
+                        SMTO_NORMAL, WAIT_MS, &copied);
+    EXPECT_EQ(std::string(first, 4), ENTRY_LEAD.substr(0, 4)) << hex_bytes(first);
+    EXPECT_LT(remote_send(control(TRANSCRIPT_ID), WM_GETTEXTLENGTH, 0, 0), 8 * 1024 * 1024 + 1);
 }
 
 // The threads that write into the window end before its controls go, so closing in the middle of
