@@ -49,7 +49,7 @@ enum payload_kind {
     PAYLOAD_OFFER,     // "o1;" + epoch
     PAYLOAD_LIVE_LINE, // "s" + a stored line
     PAYLOAD_PAST_LINE, // "p" + a stored line
-    PAYLOAD_PAGE_END,  // "f" + "m" or "e" + ";" + gap
+    PAYLOAD_PAGE_END,  // "f" + "m" or "e" + ";" + gap + ";" + seq
     PAYLOAD_ACK        // "a" + id
 };
 
@@ -128,15 +128,16 @@ std::string offer_payload(const std::string &epoch);
 // kind 's' (said now) or 'p' (past): kind + seq + ";" + at + ";" + name + ";" + text.
 std::string stored_line_payload(char kind, long long seq, long long at, const std::string &name,
                                 const char *text, size_t text_length);
-// gap < 0: the replay holds everything asked for.
-std::string page_end_payload(bool more, long long gap);
+// gap < 0: the replay holds everything asked for.  upto: the newest seq the replay has covered,
+// so that a client knows where it stands even when nothing was replayed.
+std::string page_end_payload(bool more, long long gap, long long upto);
 std::string ack_payload(long long id);
 
 bool parse_offer(const std::string &payload, std::string *epoch);
 // An "s" or "p" payload.
 bool parse_stored_line(const std::string &payload, stored_line *line);
 // *gap is -1 when the page end carries none.
-bool parse_page_end(const std::string &payload, bool *more, long long *gap);
+bool parse_page_end(const std::string &payload, bool *more, long long *gap, long long *upto);
 bool parse_ack(const std::string &payload, long long *id);
 
 // Client to server.  after < 0: nothing shown yet (the epoch is then left out too).

@@ -60,11 +60,13 @@ std::string stored_line_payload(char kind, long long seq, long long at, const st
     return payload;
 }
 
-std::string page_end_payload(bool more, long long gap) {
+std::string page_end_payload(bool more, long long gap, long long upto) {
     std::string payload = more ? "fm;" : "fe;";
     if (gap >= 0) {
         append_number(&payload, gap);
     }
+    payload += ';';
+    append_number(&payload, upto);
     return payload;
 }
 
@@ -116,15 +118,20 @@ bool parse_stored_line(const std::string &payload, stored_line *line) {
     return true;
 }
 
-bool parse_page_end(const std::string &payload, bool *more, long long *gap) {
-    if (payload.size() < 3 || payload[0] != 'f' || (payload[1] != 'm' && payload[1] != 'e') ||
+bool parse_page_end(const std::string &payload, bool *more, long long *gap, long long *upto) {
+    if (payload.size() < 5 || payload[0] != 'f' || (payload[1] != 'm' && payload[1] != 'e') ||
         payload[2] != ';') {
         return false;
     }
     *more = payload[1] == 'm';
     *gap = -1;
     size_t at = 3;
-    return at == payload.size() || take_number(payload, &at, true, gap);
+    if (payload[at] == ';') {
+        at++;
+    } else if (!take_number(payload, &at, false, gap)) {
+        return false;
+    }
+    return take_number(payload, &at, true, upto);
 }
 
 bool parse_ack(const std::string &payload, long long *id) {

@@ -134,7 +134,7 @@ TEST(PayloadKinds, VersionRefusalIsTheWholePayloadThenTheFirstByteDecides) {
         {"o1;3f9a0c2d5e7b1a64", PAYLOAD_OFFER},
         {"s1;2;Taro;x", PAYLOAD_LIVE_LINE},
         {"p1;2;Taro;x", PAYLOAD_PAST_LINE},
-        {"fe;", PAYLOAD_PAGE_END},
+        {"fe;;0", PAYLOAD_PAGE_END},
         {"a7", PAYLOAD_ACK},
     };
     for (const auto &c : cases) {
@@ -194,14 +194,17 @@ TEST(HistoryFrames, RequestsAreReadStrictlyAndServerFramesRoundTrip) {
     EXPECT_FALSE(parse_stored_line("s42;;Taro;x", &line));
     EXPECT_FALSE(parse_stored_line("p42;17x;Taro;x", &line));
     bool more = true;
-    long long gap = 0, id = 0;
-    ASSERT_TRUE(parse_page_end(page_end_payload(false, -1), &more, &gap));
+    long long gap = 0, upto = 0, id = 0;
+    ASSERT_TRUE(parse_page_end(page_end_payload(false, -1, 0), &more, &gap, &upto));
+    EXPECT_EQ(page_end_payload(false, -1, 0), "fe;;0");
     EXPECT_FALSE(more);
     EXPECT_EQ(gap, -1);
-    ASSERT_TRUE(parse_page_end(page_end_payload(true, 1796803200), &more, &gap));
+    ASSERT_TRUE(parse_page_end(page_end_payload(true, 1796803200, 43), &more, &gap, &upto));
     EXPECT_TRUE(more);
     EXPECT_EQ(gap, 1796803200);
-    EXPECT_FALSE(parse_page_end("fx;", &more, &gap));
+    EXPECT_EQ(upto, 43);
+    EXPECT_FALSE(parse_page_end("fx;;1", &more, &gap, &upto));
+    EXPECT_FALSE(parse_page_end("fe;", &more, &gap, &upto));
     ASSERT_TRUE(parse_ack(ack_payload(7), &id));
     EXPECT_EQ(id, 7);
     EXPECT_FALSE(parse_ack("a7;", &id));
