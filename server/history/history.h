@@ -71,6 +71,9 @@ bool history_ready(const history *h);
 // not ready.
 const std::string &history_epoch(const history *h);
 
+// 16 lower-case hex digits drawn at random, like an epoch: for a numbering of the caller's own.
+std::string history_random_epoch(void);
+
 // Stores a line and returns its seq (> 0), or 0 when the store failed.  client is a number from
 // history_client (0 for clients that give no id), line_id the client's id for the line (0 when
 // none).  Opens a transaction when none is open: the room appends every line of one turn of the

@@ -14,6 +14,7 @@ static const char SCHEMA[] =
     "INSERT INTO meta VALUES('epoch', lower(hex(randomblob(8))));"
     "PRAGMA user_version = 1;";
 static const int SCHEMA_VERSION = 1;
+static const int EPOCH_BYTES = 8; // as randomblob(8) above
 
 struct history_statement {
     sqlite3_stmt *history::*member;
@@ -285,4 +286,16 @@ bool history_ready(const history *h) {
 
 const std::string &history_epoch(const history *h) {
     return h->epoch; // emptied whenever the store closes or fails
+}
+
+std::string history_random_epoch(void) {
+    unsigned char bytes[EPOCH_BYTES];
+    sqlite3_randomness((int)sizeof bytes, bytes); // seeded from the system's own source
+    static const char HEX[] = "0123456789abcdef";
+    std::string epoch;
+    for (unsigned char b : bytes) {
+        epoch += HEX[b >> 4];
+        epoch += HEX[b & 15];
+    }
+    return epoch;
 }
