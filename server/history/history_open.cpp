@@ -16,6 +16,11 @@ static const char SCHEMA[] =
 static const int SCHEMA_VERSION = 1;
 static const int EPOCH_BYTES = 8; // as randomblob(8) above
 
+#define ROW "(?,?,?,?,?,?)"
+#define ROWS4 ROW "," ROW "," ROW "," ROW
+#define ROWS32 ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4
+static_assert(HISTORY_ROWS_AT_ONCE == 32, "ROWS32 is written out for 32 rows");
+
 struct history_statement {
     sqlite3_stmt *history::*member;
     const char *sql;
@@ -25,7 +30,10 @@ static const history_statement STATEMENTS[] = {
     // IMMEDIATE: a program holding the file shows at the first append, not at commit.
     {&history::begin, "BEGIN IMMEDIATE"},
     {&history::commit, "COMMIT"},
-    {&history::append, "INSERT INTO lines(at, name, text, client, line_id) VALUES(?1,?2,?3,?4,?5)"},
+    // seq given: the store numbers lines as it takes them, before they are written.
+    {&history::append, "INSERT INTO lines(seq, at, name, text, client, line_id) VALUES" ROW},
+    {&history::append_many,
+     "INSERT INTO lines(seq, at, name, text, client, line_id) VALUES" ROWS32},
     {&history::read_after, "SELECT seq, at, name, text FROM lines WHERE seq > ?1 ORDER BY seq"
                            " LIMIT ?2"},
     {&history::before_newest, "SELECT seq FROM lines ORDER BY seq DESC LIMIT 1 OFFSET ?1"},
@@ -44,6 +52,7 @@ static const history_statement STATEMENTS[] = {
 };
 
 static void history_detach(history *h) {
+    history_checkpoint_stop(h);
     for (const history_statement &s : STATEMENTS) {
         sqlite3_finalize(h->*s.member);
         h->*s.member = NULL;
@@ -51,6 +60,8 @@ static void history_detach(history *h) {
     sqlite3_close_v2(h->db); // closing rolls back what was not committed
     h->db = NULL;
     h->in_transaction = false;
+    std::string().swap(h->pending);
+    h->pending_lines = 0;
     h->epoch.clear();
     h->oldest_seq = h->oldest_at = h->newest_seq = 0;
 }
@@ -224,6 +235,9 @@ static int history_attach(history *h, const std::string &path, bool memory) {
     keep_wal = 0;
     if (ready) {
         sqlite3_file_control(h->db, "main", SQLITE_FCNTL_PERSIST_WAL, &keep_wal);
+        if (!memory) {
+            history_checkpoint_start(h, path);
+        }
     }
     return ready ? SQLITE_OK : h->code & 0xff;
 }

@@ -20,8 +20,16 @@ bool history_begin(history *h);
 // history_write_done commits at once.
 bool history_write_start(history *h, bool *own);
 bool history_write_done(history *h, bool own);
+// Writes the lines appended and still waiting in h->pending; false when the store failed.
+bool history_flush(history *h);
 // Reads the oldest kept line into the cache.
 bool history_load_oldest(history *h);
+
+// A thread with a connection of its own that checkpoints the WAL once it has grown, in place of
+// SQLite's automatic checkpoints in the room's commits (history_checkpoint.cpp).  Without a
+// thread, those stay.  Stopped before the store's own connection closes.
+void history_checkpoint_start(history *h, const std::string &path);
+void history_checkpoint_stop(history *h);
 
 // The file system, with the system's own calls and error texts (history_files.cpp).  Paths are
 // in the system's code page.

@@ -70,6 +70,17 @@ int room_prune(room *r, long long before, int max_rows) {
     return deleted;
 }
 
+// True when some member is sent lines as "s": the frame is only built then.
+static bool anyone_live(const room *r) {
+    for (int i = 0; i < r->member_count; i++) {
+        const room_slot *s = &r->slots[r->order[i]];
+        if (s->client >= 0 && !s->replaying) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void room_say(room *r, int slot, const char *text, size_t count, long long line_id) {
     room_slot *s = &r->slots[slot];
     std::string relay = room_relay_frame(s->name, text, count);
@@ -79,13 +90,19 @@ void room_say(room *r, int slot, const char *text, size_t count, long long line_
     }
     long long seq = 0, at = r->clock_s;
     if (store_ok(r)) {
+        // One buffer for every line: its capacity stays, so a line costs no allocation here.
+        static std::string bytes;
+        bytes.assign(text, count);
         long long client = line_id > 0 ? r->clients[s->client].number : 0;
-        seq = history_append(r->store, at, s->name, std::string(text, count), client, line_id);
+        seq = history_append(r->store, at, s->name, bytes, client, line_id);
         store_ok(r);
     }
     r->newest_seq = seq > 0 ? seq : r->newest_seq + 1;
-    std::string live = stored_line_payload('s', r->newest_seq, at, s->name, text, count);
-    live += TERMINATOR;
+    std::string live;
+    if (anyone_live(r)) {
+        live = stored_line_payload('s', r->newest_seq, at, s->name, text, count);
+        live += TERMINATOR;
+    }
     room_broadcast(r, relay, live);
 }
 
