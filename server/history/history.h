@@ -52,6 +52,7 @@ struct history {
     long long newest_seq = 0; // the highest seq this file ever gave
     intptr_t lock = -1; // "<path>.lock": its descriptor, or its HANDLE on Windows; -1 when none
     history_checkpointer *checkpointer = NULL; // the thread that copies the WAL back, or NULL
+    bool checkpoint_due = false;               // the last commit left the WAL long
 };
 
 enum { HISTORY_OPEN = 0, HISTORY_IN_USE = 1, HISTORY_FAILED = 2 };

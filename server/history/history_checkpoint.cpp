@@ -34,45 +34,59 @@ static void history_checkpoint_run(history_checkpointer *c) {
     }
 }
 
-// SQLite calls this after every commit with the pages the WAL holds.
+// SQLite calls this after every commit with the pages the WAL holds, in place of its automatic
+// checkpoint, which is a hook like this one.
 static int history_checkpoint_hook(void *context, sqlite3 *, const char *, int pages) {
-    history_checkpointer *c = (history_checkpointer *)context;
-    if (pages >= CHECKPOINT_PAGES) {
-        std::lock_guard<std::mutex> held(c->lock);
-        c->due = true;
-        c->wake.notify_one();
-    }
+    ((history *)context)->checkpoint_due = pages >= CHECKPOINT_PAGES;
     return SQLITE_OK;
 }
 
-void history_checkpoint_start(history *h, const std::string &path) {
+void history_checkpoint_watch(history *h) {
+    sqlite3_wal_hook(h->db, history_checkpoint_hook, h);
+}
+
+// The thread and its connection, made the first time a checkpoint is due: a store that never
+// grows much never has them.  NULL when either cannot be had.
+static history_checkpointer *history_checkpoint_start(history *h) {
     history_checkpointer *c = new history_checkpointer();
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(history_sqlite_path(path).c_str(), &c->db, flags, NULL) == SQLITE_OK) {
+    if (sqlite3_open_v2(sqlite3_db_filename(h->db, "main"), &c->db, flags, NULL) == SQLITE_OK) {
         sqlite3_busy_timeout(c->db, 1000);
         try {
             c->thread = std::thread(history_checkpoint_run, c);
         } catch (const std::system_error &) {
-            // No thread: SQLite's own checkpoints, in the room's turn, as before.
         }
     }
     if (!c->thread.joinable()) {
         sqlite3_close_v2(c->db);
         delete c;
+        return NULL;
+    }
+    return c;
+}
+
+void history_checkpoint(history *h) {
+    h->checkpoint_due = false;
+    if (h->checkpointer == NULL) {
+        h->checkpointer = history_checkpoint_start(h);
+    }
+    history_checkpointer *c = h->checkpointer;
+    if (c == NULL) {
+        // Without a thread, as SQLite itself would: in the commit's turn.
+        sqlite3_wal_checkpoint_v2(h->db, "main", SQLITE_CHECKPOINT_PASSIVE, NULL, NULL);
         return;
     }
-    h->checkpointer = c;
-    // Replaces the automatic checkpoint, which is a hook like this one.
-    sqlite3_wal_hook(h->db, history_checkpoint_hook, c);
+    std::lock_guard<std::mutex> held(c->lock);
+    c->due = true;
+    c->wake.notify_one();
 }
 
 void history_checkpoint_stop(history *h) {
     history_checkpointer *c = h->checkpointer;
+    h->checkpointer = NULL;
+    h->checkpoint_due = false;
     if (c == NULL) {
         return;
-    }
-    if (h->db != NULL) {
-        sqlite3_wal_hook(h->db, NULL, NULL);
     }
     {
         std::lock_guard<std::mutex> held(c->lock);
@@ -82,5 +96,4 @@ void history_checkpoint_stop(history *h) {
     c->thread.join();
     sqlite3_close_v2(c->db);
     delete c;
-    h->checkpointer = NULL;
 }

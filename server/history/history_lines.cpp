@@ -78,6 +78,9 @@ int history_commit(history *h) {
         return -1;
     }
     h->in_transaction = false;
+    if (h->checkpoint_due) {
+        history_checkpoint(h);
+    }
     return 0;
 }
 

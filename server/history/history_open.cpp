@@ -236,7 +236,7 @@ static int history_attach(history *h, const std::string &path, bool memory) {
     if (ready) {
         sqlite3_file_control(h->db, "main", SQLITE_FCNTL_PERSIST_WAL, &keep_wal);
         if (!memory) {
-            history_checkpoint_start(h, path);
+            history_checkpoint_watch(h);
         }
     }
     return ready ? SQLITE_OK : h->code & 0xff;

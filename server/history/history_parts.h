@@ -25,10 +25,12 @@ bool history_flush(history *h);
 // Reads the oldest kept line into the cache.
 bool history_load_oldest(history *h);
 
-// A thread with a connection of its own that checkpoints the WAL once it has grown, in place of
-// SQLite's automatic checkpoints in the room's commits (history_checkpoint.cpp).  Without a
-// thread, those stay.  Stopped before the store's own connection closes.
-void history_checkpoint_start(history *h, const std::string &path);
+// Checkpoints of the WAL once it has grown, by a thread with a connection of its own, in place of
+// SQLite's automatic ones in the room's commits (history_checkpoint.cpp).  watch: at open, notes
+// in h->checkpoint_due when one is; history_checkpoint: after the commit that made it due (the
+// thread's first, or in the turn when there can be no thread); stop: before the store closes.
+void history_checkpoint_watch(history *h);
+void history_checkpoint(history *h);
 void history_checkpoint_stop(history *h);
 
 // The file system, with the system's own calls and error texts (history_files.cpp).  Paths are

@@ -166,14 +166,8 @@ int server_stop(server_process *sp, int signal_number, int timeout_ms) {
     }
     sp->pid = 0;
     close(sp->stdout_fd);
-    if (!sp->history_folder.empty()) {
-        const char *const files[] = {"/history.sqlite3", "/history.sqlite3-wal",
-                                     "/history.sqlite3-shm", "/history.sqlite3.lock"};
-        for (const char *f : files) {
-            unlink((sp->history_folder + f).c_str());
-        }
-        rmdir(sp->history_folder.c_str());
-        sp->history_folder.clear();
+    if (!sp->history_folder.empty() && system(("rm -rf " + sp->history_folder).c_str()) == 0) {
+        sp->history_folder.clear(); // a name of mkdtemp's, which needs no quoting
     }
     return status;
 }

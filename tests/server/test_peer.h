@@ -8,9 +8,10 @@
 struct server_process {
     pid_t pid;
     int port;
-    int stdout_fd;              // the listening line is read from here
-    int log_fd;                 // the server's standard error, appended to an unlinked file
-    std::string history_folder; // made for this server alone, removed when it stops; or ""
+    int stdout_fd; // the listening line is read from here
+    int log_fd;    // the server's standard error, appended to an unlinked file
+    // Made for this server's history alone and removed when it stops, or "".
+    std::string history_folder;
 };
 
 // Starts the server with a free port and the given options (a NULL-ended list, or NULL), waits
