@@ -109,7 +109,8 @@ bool server_start_with(server_process *sp, const char *const *options, int descr
         }
         dup2(out[1], 1);
         dup2(log_fd, 2);
-        close(out[0]);
+        closefrom(3); // earlier servers' logs stay open here, and would count against descriptors
+
         execv(argv[0], (char *const *)argv);
         _exit(127);
     }
