@@ -261,7 +261,7 @@ void room_init(room *r, const room_rules *rules) {
     r->own_epoch.clear();
     r->offer.clear();
     r->newest_seq = 0;
-    r->replay_lines = 0;
+    r->replay_lines = r->page_lines = 0;
     r->clock_s = 0;
     r->registered = 0;
     r->client_count = 2 * r->slot_count;

@@ -120,13 +120,14 @@ struct room {
     std::string log;        // lines for the operator, each ending in "\n"; the event loop drains it
     // The history extension, off unless room_history_start turned it on.
     bool extension;
-    history *store;                // NULL when it could not be opened or was lost since
-    std::string epoch;             // the offer's: the store's, or the room's own once it is lost
-    std::string own_epoch;         // the room's own, for numbering lines without a store
-    std::string offer;             // the offer frame, its terminator included
-    long long newest_seq;          // the last seq given to a line
-    int replay_lines;              // how many lines a first registration is replayed
-    long long clock_s;             // Unix seconds, kept up to date by the caller: lines' times
+    history *store;        // NULL when it could not be opened or was lost since
+    std::string epoch;     // the offer's: the store's, or the room's own once it is lost
+    std::string own_epoch; // the room's own, for numbering lines without a store
+    std::string offer;     // the offer frame, its terminator included
+    long long newest_seq;  // the last seq given to a line
+    int replay_lines;      // how many lines a first registration is replayed
+    int page_lines;        // lines a page holds at most: PAGE_LINES_LIMIT, or fewer in tests
+    long long clock_s;     // Unix seconds, kept up to date by the caller: lines' times
     unsigned long long registered; // registrations so far, the clients' clock
     int client_count;              // entries of clients in use: twice the slots
     room_client clients[ROOM_CLIENTS];

@@ -37,6 +37,7 @@ void room_history_start(room *r, history *store, const std::string &own_epoch, i
     r->store = store != NULL && history_ready(store) ? store : NULL;
     r->own_epoch = own_epoch;
     r->replay_lines = replay_lines;
+    r->page_lines = PAGE_LINES_LIMIT;
     r->newest_seq = r->store != NULL ? history_newest(r->store) : 0;
     set_epoch(r, r->store != NULL ? history_epoch(r->store) : own_epoch);
 }
@@ -189,7 +190,7 @@ static void send_page(room *r, int slot) {
     page p = {s, std::string(), s->replay_after, 0, 0};
     int read = 0;
     if (store_ok(r)) {
-        read = history_read_after(r->store, s->replay_after, PAGE_LINES_LIMIT, PAGE_BYTES_LIMIT,
+        read = history_read_after(r->store, s->replay_after, r->page_lines, PAGE_BYTES_LIMIT,
                                   add_line, &p);
         if (!store_ok(r)) {
             p.frames.clear();

@@ -396,6 +396,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         room_history_start(&g_room, cap & 128 ? &g_store : NULL, "00000000000000ff",
                            REPLAY_LINES[cap >> 5 & 3]);
         g_room.clock_s = 1796803200;
+        g_room.page_lines = 1 + (shape & 3); // pages of a few lines, so replays take several
     }
     for (int i = 0; i < g_high; i++) {
         g_partial[i].clear();
