@@ -20,6 +20,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 struct history_checkpointer;
+struct history_writer;
 
 struct history_line {
     long long seq;
@@ -39,10 +40,11 @@ struct history {
     sqlite3_stmt *prune_lines = NULL, *append_many = NULL;
     bool in_transaction = false;
     // Lines appended and not yet written: a statement per line would cost more than the rest of
-    // its relay, so they wait, packed, for the commit or the next read, which writes them
-    // HISTORY_ROWS_AT_ONCE to a statement.
+    // its relay, so they wait, packed, and are written HISTORY_ROWS_AT_ONCE to a statement by the
+    // writer thread as they come, or at the commit or the next read.
     std::string pending;
     int pending_lines = 0;
+    history_writer *writer = NULL; // NULL for a store in memory, or without a thread
     bool failed = false;
     std::string reason; // why it failed, or the file moved aside at open
     int code = 0;       // SQLite's extended code of the failure

@@ -19,7 +19,9 @@ long long history_append(history *h, long long at, const std::string &name, cons
     h->pending.append((const char *)&row, sizeof row);
     h->pending += name;
     h->pending += text;
-    h->pending_lines++;
+    if (++h->pending_lines >= HISTORY_ROWS_AT_ONCE && h->writer != NULL) {
+        history_writer_hand(h);
+    }
     h->newest_seq = row.seq;
     if (h->oldest_seq == 0) {
         h->oldest_seq = row.seq;
@@ -28,12 +30,12 @@ long long history_append(history *h, long long at, const std::string &name, cons
     return row.seq;
 }
 
-// Binds the row at *at in h->pending as the statement's first..first+5th parameters and moves
-// *at past it.  The bytes stay where they are until the statement has run.
-static bool history_bind_row(history *h, sqlite3_stmt *s, int first, size_t *at) {
+// Binds the row at *at as the statement's first..first+5th parameters and moves *at past it.
+// The bytes stay where they are until the statement has run.
+static bool history_bind_row(sqlite3_stmt *s, int first, const char *rows, size_t *at) {
     history_row row;
-    memcpy(&row, h->pending.data() + *at, sizeof row);
-    const char *name = h->pending.data() + *at + sizeof row;
+    memcpy(&row, rows + *at, sizeof row);
+    const char *name = rows + *at + sizeof row;
     *at += sizeof row + row.name_size + row.text_size;
     // Blobs: the bytes stay as they came, 0x00 and all, and SQLite never converts a blob.
     return sqlite3_bind_int64(s, first, row.seq) == SQLITE_OK &&
@@ -45,26 +47,36 @@ static bool history_bind_row(history *h, sqlite3_stmt *s, int first, size_t *at)
            sqlite3_bind_int64(s, first + 5, row.line_id) == SQLITE_OK;
 }
 
-bool history_flush(history *h) {
+bool history_insert_rows(history *h, const char *rows, size_t size, int lines) {
     size_t at = 0;
-    for (int left = h->pending_lines; left > 0;) {
-        int rows = left >= HISTORY_ROWS_AT_ONCE ? HISTORY_ROWS_AT_ONCE : 1;
-        sqlite3_stmt *s = rows > 1 ? h->append_many : h->append;
-        bool bound = true;
-        for (int i = 0; i < rows && bound; i++) {
-            bound = history_bind_row(h, s, 6 * i + 1, &at);
+    bool written = true;
+    for (int left = lines; left > 0 && written && at < size;) {
+        int count = left >= HISTORY_ROWS_AT_ONCE ? HISTORY_ROWS_AT_ONCE : 1;
+        sqlite3_stmt *s = count > 1 ? h->append_many : h->append;
+        for (int i = 0; i < count && written; i++) {
+            written = history_bind_row(s, 6 * i + 1, rows, &at);
         }
-        if (!bound || !history_run(h, s, "cannot store a line")) {
-            return history_fail(h, "cannot store a line");
-        }
-        left -= rows;
+        written = written && sqlite3_step(s) == SQLITE_DONE;
+        sqlite3_reset(s);
+        left -= count;
     }
     // The bound bytes go now: nothing may point at them after.
     sqlite3_clear_bindings(h->append);
     sqlite3_clear_bindings(h->append_many);
+    return written;
+}
+
+bool history_flush(history *h) {
+    if (h->writer != NULL) {
+        if (h->pending_lines > 0) {
+            history_writer_hand(h);
+        }
+        return history_writer_settle(h) || history_fail(h, "cannot store a line");
+    }
+    bool written = history_insert_rows(h, h->pending.data(), h->pending.size(), h->pending_lines);
     h->pending.clear();
     h->pending_lines = 0;
-    return true;
+    return written || history_fail(h, "cannot store a line");
 }
 
 int history_commit(history *h) {

@@ -52,6 +52,7 @@ static const history_statement STATEMENTS[] = {
 };
 
 static void history_detach(history *h) {
+    history_writer_stop(h);
     history_checkpoint_stop(h);
     for (const history_statement &s : STATEMENTS) {
         sqlite3_finalize(h->*s.member);
@@ -237,6 +238,7 @@ static int history_attach(history *h, const std::string &path, bool memory) {
         sqlite3_file_control(h->db, "main", SQLITE_FCNTL_PERSIST_WAL, &keep_wal);
         if (!memory) {
             history_checkpoint_watch(h);
+            history_writer_start(h);
         }
     }
     return ready ? SQLITE_OK : h->code & 0xff;
