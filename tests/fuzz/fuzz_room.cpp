@@ -255,7 +255,7 @@ static void check_room(long long now_ms) {
         abort();
     }
     // Each client entry is held by exactly the connections registered with it.
-    int held[ROOM_CLIENTS + 1] = {0};
+    int held[2 * SLOTS + 1] = {0}; // the room keeps twice as many entries as slots
     for (int i = 0; g_history && i < g_high; i++) {
         held[g_room.slots[i].state != SLOT_FREE ? g_room.slots[i].client + 1 : 0]++;
     }
@@ -507,8 +507,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::string().swap(g_partial[i]);
     }
     std::string().swap(g_room.log), std::string().swap(g_room.member_frame);
-    for (room_client &c : g_room.clients) {
-        std::string().swap(c.token);
+    for (int c = 0; c < g_room.client_count; c++) {
+        std::string().swap(g_room.clients[c].token);
     }
     if (history_ready(&g_store)) {
         history_commit(&g_store);
