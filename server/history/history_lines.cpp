@@ -67,11 +67,10 @@ bool history_insert_rows(history *h, const char *rows, size_t size, int lines) {
 }
 
 bool history_flush(history *h) {
-    if (h->writer != NULL) {
-        if (h->pending_lines > 0) {
-            history_writer_hand(h);
-        }
-        return history_writer_settle(h) || history_fail(h, "cannot store a line");
+    // What the writer was given first; the few lines left are written here, as waking the writer
+    // for them would cost a quiet room's turn more than writing them.
+    if (h->writer != NULL && !history_writer_settle(h)) {
+        return history_fail(h, "cannot store a line");
     }
     bool written = history_insert_rows(h, h->pending.data(), h->pending.size(), h->pending_lines);
     h->pending.clear();

@@ -28,7 +28,8 @@ bool history_load_oldest(history *h);
 // Rows handed to a thread that writes them while the turn goes on, HISTORY_ROWS_AT_ONCE at a time
 // (history_writer.cpp), for a store in a file.  hand: h->pending to the thread; settle: waits
 // until it has written all it was given, false when a write failed (the caller then fails the
-// store); stop: before the store closes, dropping what was not written.
+// store), and leaves the connection to the caller until the next hand; stop: before the store
+// closes, dropping what was not written.
 void history_writer_start(history *h);
 void history_writer_hand(history *h);
 bool history_writer_settle(history *h);
