@@ -84,6 +84,11 @@ connects to on TCP port 2000. It relays every member's lines, in Shift-JIS
 as sent, and the member list to all members, and logs joins, leaves and
 refusals.
 
+Every line is kept, for a week by default, in an SQLite file in
+/var/lib/vantrel-server before it is relayed, so that clients that speak the
+history extension catch up on what they missed, even across a restart of the
+server, and a line they send again after a lost connection is relayed once.
+
 Limits keep one misbehaving program from shutting the room: a deadline for
 the hello, caps on connections in all and per address, an optional list of
 allowed networks, and a ceiling on what a slow reader may leave unsent.

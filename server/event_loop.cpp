@@ -2,6 +2,7 @@
 #include "server/event_loop.h"
 
 #include <stdio.h>
+#include <time.h>
 
 #include <chrono>
 
@@ -26,6 +27,11 @@ static const long long ACCEPT_INTERVAL_MS = 10;
 // After running out of descriptors, the listener is left alone until a connection closes, or for
 // this long when none does (another process may have been holding them).
 static const long long ACCEPT_PAUSE_MS = 1000;
+// Lines past --history-days are deleted this many a turn, so that a million of them never hold
+// the room up; while more are due the loop does not wait in poll.  Once none are, it looks again
+// this much later.
+static const int PRUNE_CHUNK = 2000;
+static const long long PRUNE_INTERVAL_MS = 10 * 60 * 1000;
 
 static room g_room;
 static const event_loop_settings *g_settings;
@@ -44,11 +50,26 @@ static int g_top;
 static net_pollfd g_fds[ROOM_SLOTS + 1];
 static int g_fd_slot[ROOM_SLOTS + 1];
 static char g_buffer[64 * 1024];
+static long long g_prune_ms; // when old lines are next deleted; 0: at once, each turn
 
 static long long now_ms(void) {
     return (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// The wall clock, for the times lines are stored with.
+static void set_clock(void) {
+    g_room.clock_s = (long long)time(NULL);
+}
+
+static void delete_old_lines(void) {
+    if (g_settings->history_days <= 0 || (g_prune_ms != 0 && now_ms() < g_prune_ms)) {
+        return;
+    }
+    long long before = (long long)time(NULL) - (long long)g_settings->history_days * 86400;
+    int deleted = room_prune(&g_room, before, PRUNE_CHUNK);
+    g_prune_ms = deleted == PRUNE_CHUNK ? 0 : now_ms() + PRUNE_INTERVAL_MS;
 }
 
 static void drain_log(void) {
@@ -202,10 +223,12 @@ static size_t add_connections(size_t n) {
 }
 
 static void serve_one_turn(net_socket listener) {
+    delete_old_lines();
+    set_clock();
     long long next_deadline = room_tick(&g_room, now_ms());
     close_finished();
     drain_log();
-    int timeout = POLL_TIMEOUT_MS;
+    int timeout = g_settings->history_days > 0 && g_prune_ms == 0 ? 0 : POLL_TIMEOUT_MS;
     if (next_deadline >= 0 && next_deadline < timeout) {
         timeout = (int)next_deadline;
     }
@@ -219,18 +242,23 @@ static void serve_one_turn(net_socket listener) {
     }
     size_t first = accepting ? add_fd(0, listener, POLLIN, -1) : 0;
     size_t n = add_connections(first);
-    if (net_poll(g_fds, n, timeout) <= 0) {
-        return;
-    }
+    int ready = net_poll(g_fds, n, timeout);
+    set_clock();
     // Slots are only released after the reads, so every g_fd_slot entry stays valid even when
     // reading from one connection drops another.
-    for (size_t i = first; i < n; i++) {
+    for (size_t i = first; ready > 0 && i < n; i++) {
         if (g_fds[i].revents & (POLLIN | POLLERR | POLLHUP)) {
             read_from(g_fd_slot[i]);
         }
     }
-    if (accepting && (g_fds[0].revents & POLLIN)) {
+    if (ready > 0 && accepting && (g_fds[0].revents & POLLIN)) {
         g_next_accept_ms = accept_waiting(listener) ? 0 : now_ms() + ACCEPT_INTERVAL_MS;
+    }
+    // Before any write: what was read this turn is stored first, so a kill at any moment loses
+    // no line that reached anyone, and no acknowledgement goes out for a line not yet stored.
+    room_commit(&g_room);
+    if (ready <= 0) {
+        return;
     }
     // Writing straight away instead of waiting for POLLOUT saves a turn per relay.
     for (int slot = 0; slot < g_top; slot++) {
@@ -245,6 +273,7 @@ static void serve_one_turn(net_socket listener) {
 
 static void finish(void) {
     room_announce_end(&g_room);
+    room_commit(&g_room);
     drain_log();
     std::chrono::steady_clock::time_point deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(SHUTDOWN_FLUSH_MS);
@@ -277,6 +306,9 @@ static void finish(void) {
 int event_loop_run(net_socket listener, const event_loop_settings *settings) {
     g_settings = settings;
     room_init(&g_room, &settings->rules);
+    if (settings->history_days > 0) {
+        room_history_start(&g_room, settings->store, settings->own_epoch, settings->history_lines);
+    }
     while (!stop_requested()) {
         serve_one_turn(listener);
     }

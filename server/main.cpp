@@ -2,11 +2,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <string>
 
 #include "server/allow_list.h"
 #include "server/event_loop.h"
+#include "server/history/history.h"
+#include "server/history_place.h"
 #include "server/log_output.h"
 #include "server/socket_layer.h"
 #include "server/stop_request.h"
@@ -22,6 +25,8 @@ static const long SPARE_DESCRIPTORS = 16;
 struct server_options {
     const char *address; // NULL: every IPv6 and IPv4 address
     int port;
+    const char *history_file; // NULL: the default place
+    bool service;             // run by the Windows service manager
     event_loop_settings settings;
 };
 
@@ -44,12 +49,29 @@ static void print_usage(FILE *to) {
           "                           100000 (default 20)\n"
           "  --max-buffered MIB       unsent output of all members together, 1..65536 MiB;\n"
           "                           past it the member with the most is dropped (default 64)\n"
+          "  --history-file PATH      where the history of lines is kept (default: see below)\n"
+          "  --history-days N         lines are kept this many days, 0..3650; 0 keeps none and\n"
+          "                           offers no history (default 7)\n"
+          "  --history-lines N        recent lines a client is sent when it first joins, 0..1000\n"
+          "                           (default 100)\n"
           "  --version                print the version and exit\n"
           "  --help                   show this text and exit\n"
           "Prints one line when listening; joins, leaves and refusals go to standard error.\n"
           "SIGINT or SIGTERM (Ctrl+C on Windows) tells every member the server is ending and\n"
-          "exits 0.  Exit status 1: cannot listen; 2: bad command line.\n",
+          "exits 0.  Exit status 1: cannot listen, or another server holds the history file;\n"
+          "2: bad command line.  A history file that cannot be used is logged, and the room\n"
+          "goes on without it.\n",
           to);
+#ifdef _WIN32
+    fputs("The history file: %LOCALAPPDATA%\\Vantrel\\history.sqlite3, or for the service\n"
+          "%ProgramData%\\Vantrel\\history.sqlite3.\n",
+          to);
+#else
+    fputs(
+        "The history file: ${XDG_STATE_HOME:-$HOME/.local/state}/vantrel-server/history.sqlite3,\n"
+        "or $STATE_DIRECTORY/history.sqlite3 under systemd.\n",
+        to);
+#endif
 #ifdef _WIN32
     service_print_usage(to);
 #endif
@@ -76,10 +98,14 @@ struct number_option {
 static int parse_options(int argc, char **argv, server_options *options) {
     options->address = NULL;
     options->port = 2000;
+    options->history_file = NULL;
     event_loop_settings *settings = &options->settings;
     room_default_rules(&settings->rules);
     settings->keepalive_seconds = 60;
     settings->allow.count = 0;
+    settings->history_days = 7;
+    settings->history_lines = 100;
+    settings->store = NULL;
     int hello_seconds = (int)(settings->rules.hello_timeout_ms / 1000);
     int buffered_mib = (int)(settings->rules.max_buffered / (1024 * 1024));
     const number_option numbers[] = {
@@ -90,6 +116,8 @@ static int parse_options(int argc, char **argv, server_options *options) {
         {"--keepalive", 1, 3600, &settings->keepalive_seconds},
         {"--line-rate", 0, 100000, &settings->rules.line_rate},
         {"--max-buffered", 1, 65536, &buffered_mib},
+        {"--history-days", 0, 3650, &settings->history_days},
+        {"--history-lines", 0, 1000, &settings->history_lines},
     };
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
@@ -105,7 +133,8 @@ static int parse_options(int argc, char **argv, server_options *options) {
                 number = &candidate;
             }
         }
-        bool known = number != NULL || strcmp(arg, "--listen") == 0 || strcmp(arg, "--allow") == 0;
+        bool known = number != NULL || strcmp(arg, "--listen") == 0 ||
+                     strcmp(arg, "--allow") == 0 || strcmp(arg, "--history-file") == 0;
         if (!known || i + 1 >= argc) {
             fprintf(stderr, "vantrel-server: unknown or incomplete option: %s\n", arg);
             return -1;
@@ -119,6 +148,8 @@ static int parse_options(int argc, char **argv, server_options *options) {
             }
         } else if (strcmp(arg, "--listen") == 0) {
             options->address = value;
+        } else if (strcmp(arg, "--history-file") == 0) {
+            options->history_file = value;
         } else if (!allow_add(&settings->allow, value)) {
             fprintf(stderr,
                     "vantrel-server: --allow takes ADDRESS or ADDRESS/PREFIX, the prefix in "
@@ -147,6 +178,48 @@ static void raise_descriptor_limit(int places) {
 }
 
 static server_options g_options;
+static history g_history;
+
+// Opens the history unless --history-days is 0.  False when another server holds the file, which
+// is the one history failure that stops the start: two servers would tell clients different seqs
+// for one numbering.  Any other failure is logged and the room goes on without history.
+static bool open_history(void) {
+    event_loop_settings *settings = &g_options.settings;
+    if (settings->history_days == 0) {
+        return true;
+    }
+    settings->own_epoch = history_random_epoch();
+    settings->store = &g_history;
+    std::string reason;
+    std::string path = g_options.history_file != NULL
+                           ? g_options.history_file
+                           : history_place_default(g_options.service, &reason);
+    int opened = HISTORY_FAILED;
+    if (!path.empty()) {
+        opened = history_open(&g_history, path.c_str(), (long long)time(NULL), &reason);
+    }
+    if (opened == HISTORY_IN_USE) {
+        std::string line = "vantrel-server: cannot keep the history in " + path + ": " + reason +
+                           "; give each server a --history-file of its own\n";
+        fputs(line.c_str(), stderr);
+#ifdef _WIN32
+        console_start_failed(line.c_str(), console_history_in_use(path.c_str()));
+#endif
+        history_close(&g_history);
+        return false;
+    }
+    std::string log = "history: ";
+    if (opened == HISTORY_FAILED) {
+        log += "cannot keep the history" + (path.empty() ? "" : " in " + path) + ": " + reason +
+               "; going on without it\n";
+    } else {
+        log += reason.empty() ? "" : reason + "\nhistory: ";
+        log += "kept in " + path + " for " + std::to_string(settings->history_days) +
+               " days, newest seq " + std::to_string(history_newest(&g_history)) + "\n";
+    }
+    log_output_write(log);
+    return true;
+}
 
 // Listens and runs the room until a stop is requested; the exit status.
 static int serve(void) {
@@ -162,6 +235,10 @@ static int serve(void) {
         return 1;
     }
     raise_descriptor_limit(options.settings.rules.places);
+    if (!open_history()) {
+        net_stop();
+        return 1;
+    }
     std::string error;
     std::string shown;
     net_listen_failure failure;
@@ -174,6 +251,7 @@ static int serve(void) {
 #ifdef _WIN32
         console_start_failed(line, console_listen_failure(failure, options.address, options.port));
 #endif
+        history_close(&g_history);
         net_stop();
         return 1;
     }
@@ -183,6 +261,7 @@ static int serve(void) {
     service_listening(shown.c_str());
 #endif
     int status = event_loop_run(listener, &options.settings);
+    history_close(&g_history);
     net_close(listener);
     net_stop();
     return status;
@@ -202,6 +281,7 @@ int main(int argc, char **argv) {
         return parsed > 0 ? 0 : 2;
     }
 #ifdef _WIN32
+    g_options.service = mode == SERVICE_RUN;
     if (mode != SERVICE_NONE) {
         return service_carry_out(mode, argc, argv, g_options.port, serve);
     }

@@ -19,6 +19,8 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct history_checkpointer;
+struct history_writer;
 
 struct history_line {
     long long seq;
@@ -35,8 +37,14 @@ struct history {
     sqlite3_stmt *begin = NULL, *commit = NULL, *append = NULL, *read_after = NULL;
     sqlite3_stmt *before_newest = NULL, *oldest = NULL, *client_find = NULL, *client_add = NULL;
     sqlite3_stmt *last_line_id = NULL, *prune_walk = NULL, *prune_clients = NULL;
-    sqlite3_stmt *prune_lines = NULL;
+    sqlite3_stmt *prune_lines = NULL, *append_many = NULL;
     bool in_transaction = false;
+    // Lines appended and not yet written: a statement per line would cost more than the rest of
+    // its relay, so they wait, packed, and are written HISTORY_ROWS_AT_ONCE to a statement by the
+    // writer thread as they come, or at the commit or the next read.
+    std::string pending;
+    int pending_lines = 0;
+    history_writer *writer = NULL; // NULL for a store in memory, or without a thread
     bool failed = false;
     std::string reason; // why it failed, or the file moved aside at open
     int code = 0;       // SQLite's extended code of the failure
@@ -45,9 +53,12 @@ struct history {
     long long oldest_seq = 0, oldest_at = 0;
     long long newest_seq = 0; // the highest seq this file ever gave
     intptr_t lock = -1; // "<path>.lock": its descriptor, or its HANDLE on Windows; -1 when none
+    history_checkpointer *checkpointer = NULL; // the thread that copies the WAL back, or NULL
+    bool checkpoint_due = false;               // the last commit left the WAL long
 };
 
 enum { HISTORY_OPEN = 0, HISTORY_IN_USE = 1, HISTORY_FAILED = 2 };
+enum { HISTORY_ROWS_AT_ONCE = 32 };
 
 // Opens the store at path (bytes in the system's code page), creating the file and its parent
 // folders when missing.  ":memory:" keeps the store in memory, without a lock file.
@@ -71,10 +82,14 @@ bool history_ready(const history *h);
 // not ready.
 const std::string &history_epoch(const history *h);
 
+// 16 lower-case hex digits drawn at random, like an epoch: for a numbering of the caller's own.
+std::string history_random_epoch(void);
+
 // Stores a line and returns its seq (> 0), or 0 when the store failed.  client is a number from
 // history_client (0 for clients that give no id), line_id the client's id for the line (0 when
 // none).  Opens a transaction when none is open: the room appends every line of one turn of the
-// event loop, the loop commits once, then relays.
+// event loop, the loop commits once, then relays.  The line is written to the file at the commit
+// or the next read, so a full disk may show only there; every read sees it.
 long long history_append(history *h, long long at, const std::string &name, const std::string &text,
                          long long client, long long line_id);
 // Commits what was appended since the last commit: 0, or -1 when the store failed.

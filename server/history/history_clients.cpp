@@ -2,7 +2,7 @@
 #include "server/history/history_parts.h"
 
 long long history_client(history *h, const std::string &token) {
-    if (!history_ready(h)) {
+    if (!history_ready(h) || !history_flush(h)) {
         return 0;
     }
     sqlite3_stmt *s = h->client_find;
@@ -35,7 +35,7 @@ long long history_client(history *h, const std::string &token) {
 }
 
 long long history_last_line_id(history *h, long long client) {
-    if (!history_ready(h)) {
+    if (!history_ready(h) || !history_flush(h)) {
         return 0;
     }
     sqlite3_stmt *s = h->last_line_id;

@@ -1,31 +1,81 @@
 // The history's lines: appending in the loop's transaction, reading them back, pruning the oldest.
 #include "server/history/history_parts.h"
 
+#include <string.h>
+
+// A line as it waits in h->pending: its numbers, then its name and text.
+struct history_row {
+    long long seq, at, client, line_id;
+    size_t name_size, text_size;
+};
+
 long long history_append(history *h, long long at, const std::string &name, const std::string &text,
                          long long client, long long line_id) {
+    // The transaction opens now: a program holding the file shows at the first append.
     if (!history_ready(h) || !history_begin(h)) {
         return 0;
     }
-    sqlite3_stmt *s = h->append;
-    // Blobs: the bytes stay as they came, 0x00 and all, and SQLite never converts a blob.
-    if (sqlite3_bind_int64(s, 1, at) != SQLITE_OK ||
-        sqlite3_bind_blob64(s, 2, name.data(), name.size(), SQLITE_STATIC) != SQLITE_OK ||
-        sqlite3_bind_blob64(s, 3, text.data(), text.size(), SQLITE_STATIC) != SQLITE_OK ||
-        sqlite3_bind_int64(s, 4, client) != SQLITE_OK ||
-        sqlite3_bind_int64(s, 5, line_id) != SQLITE_OK ||
-        !history_run(h, s, "cannot store a line")) {
-        history_fail(h, "cannot store a line");
-        return 0;
+    history_row row = {h->newest_seq + 1, at, client, line_id, name.size(), text.size()};
+    h->pending.append((const char *)&row, sizeof row);
+    h->pending += name;
+    h->pending += text;
+    if (++h->pending_lines >= HISTORY_ROWS_AT_ONCE && h->writer != NULL) {
+        history_writer_hand(h);
     }
-    // The bound bytes are the caller's: nothing may point at them once this returns.
-    sqlite3_clear_bindings(s);
-    long long seq = sqlite3_last_insert_rowid(h->db);
-    h->newest_seq = seq;
+    h->newest_seq = row.seq;
     if (h->oldest_seq == 0) {
-        h->oldest_seq = seq;
+        h->oldest_seq = row.seq;
         h->oldest_at = at;
     }
-    return seq;
+    return row.seq;
+}
+
+// Binds the row at *at as the statement's first..first+5th parameters and moves *at past it.
+// The bytes stay where they are until the statement has run.
+static bool history_bind_row(sqlite3_stmt *s, int first, const char *rows, size_t *at) {
+    history_row row;
+    memcpy(&row, rows + *at, sizeof row);
+    const char *name = rows + *at + sizeof row;
+    *at += sizeof row + row.name_size + row.text_size;
+    // Blobs: the bytes stay as they came, 0x00 and all, and SQLite never converts a blob.
+    return sqlite3_bind_int64(s, first, row.seq) == SQLITE_OK &&
+           sqlite3_bind_int64(s, first + 1, row.at) == SQLITE_OK &&
+           sqlite3_bind_blob64(s, first + 2, name, row.name_size, SQLITE_STATIC) == SQLITE_OK &&
+           sqlite3_bind_blob64(s, first + 3, name + row.name_size, row.text_size, SQLITE_STATIC) ==
+               SQLITE_OK &&
+           sqlite3_bind_int64(s, first + 4, row.client) == SQLITE_OK &&
+           sqlite3_bind_int64(s, first + 5, row.line_id) == SQLITE_OK;
+}
+
+bool history_insert_rows(history *h, const char *rows, size_t size, int lines) {
+    size_t at = 0;
+    bool written = true;
+    for (int left = lines; left > 0 && written && at < size;) {
+        int count = left >= HISTORY_ROWS_AT_ONCE ? HISTORY_ROWS_AT_ONCE : 1;
+        sqlite3_stmt *s = count > 1 ? h->append_many : h->append;
+        for (int i = 0; i < count && written; i++) {
+            written = history_bind_row(s, 6 * i + 1, rows, &at);
+        }
+        written = written && sqlite3_step(s) == SQLITE_DONE;
+        sqlite3_reset(s);
+        left -= count;
+    }
+    // The bound bytes go now: nothing may point at them after.
+    sqlite3_clear_bindings(h->append);
+    sqlite3_clear_bindings(h->append_many);
+    return written;
+}
+
+bool history_flush(history *h) {
+    // What the writer was given first; the few lines left are written here, as waking the writer
+    // for them would cost a quiet room's turn more than writing them.
+    if (h->writer != NULL && !history_writer_settle(h)) {
+        return history_fail(h, "cannot store a line");
+    }
+    bool written = history_insert_rows(h, h->pending.data(), h->pending.size(), h->pending_lines);
+    h->pending.clear();
+    h->pending_lines = 0;
+    return written || history_fail(h, "cannot store a line");
 }
 
 int history_commit(history *h) {
@@ -35,10 +85,13 @@ int history_commit(history *h) {
     if (!h->in_transaction) {
         return 0;
     }
-    if (!history_run(h, h->commit, "cannot commit the history")) {
+    if (!history_flush(h) || !history_run(h, h->commit, "cannot commit the history")) {
         return -1;
     }
     h->in_transaction = false;
+    if (h->checkpoint_due) {
+        history_checkpoint(h);
+    }
     return 0;
 }
 
@@ -50,7 +103,7 @@ static void history_column(sqlite3_stmt *s, int column, std::string *bytes) {
 
 int history_read_after(history *h, long long after, int limit, size_t max_bytes,
                        history_visit visit, void *context) {
-    if (!history_ready(h)) {
+    if (!history_ready(h) || !history_flush(h)) {
         return -1;
     }
     sqlite3_stmt *s = h->read_after;
@@ -83,7 +136,7 @@ int history_read_after(history *h, long long after, int limit, size_t max_bytes,
 }
 
 long long history_before_newest(history *h, int count) {
-    if (!history_ready(h)) {
+    if (!history_ready(h) || !history_flush(h)) {
         return 0;
     }
     sqlite3_stmt *s = h->before_newest;
@@ -109,7 +162,7 @@ long long history_newest(const history *h) {
 }
 
 int history_prune(history *h, long long before, int max_rows) {
-    if (!history_ready(h)) {
+    if (!history_ready(h) || !history_flush(h)) {
         return -1;
     }
     // Up to the first line received at or after before, so the lines kept stay one unbroken run.

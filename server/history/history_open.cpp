@@ -14,6 +14,12 @@ static const char SCHEMA[] =
     "INSERT INTO meta VALUES('epoch', lower(hex(randomblob(8))));"
     "PRAGMA user_version = 1;";
 static const int SCHEMA_VERSION = 1;
+static const int EPOCH_BYTES = 8; // as randomblob(8) above
+
+#define ROW "(?,?,?,?,?,?)"
+#define ROWS4 ROW "," ROW "," ROW "," ROW
+#define ROWS32 ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4 "," ROWS4
+static_assert(HISTORY_ROWS_AT_ONCE == 32, "ROWS32 is written out for 32 rows");
 
 struct history_statement {
     sqlite3_stmt *history::*member;
@@ -24,7 +30,10 @@ static const history_statement STATEMENTS[] = {
     // IMMEDIATE: a program holding the file shows at the first append, not at commit.
     {&history::begin, "BEGIN IMMEDIATE"},
     {&history::commit, "COMMIT"},
-    {&history::append, "INSERT INTO lines(at, name, text, client, line_id) VALUES(?1,?2,?3,?4,?5)"},
+    // seq given: the store numbers lines as it takes them, before they are written.
+    {&history::append, "INSERT INTO lines(seq, at, name, text, client, line_id) VALUES" ROW},
+    {&history::append_many,
+     "INSERT INTO lines(seq, at, name, text, client, line_id) VALUES" ROWS32},
     {&history::read_after, "SELECT seq, at, name, text FROM lines WHERE seq > ?1 ORDER BY seq"
                            " LIMIT ?2"},
     {&history::before_newest, "SELECT seq FROM lines ORDER BY seq DESC LIMIT 1 OFFSET ?1"},
@@ -43,6 +52,8 @@ static const history_statement STATEMENTS[] = {
 };
 
 static void history_detach(history *h) {
+    history_writer_stop(h);
+    history_checkpoint_stop(h);
     for (const history_statement &s : STATEMENTS) {
         sqlite3_finalize(h->*s.member);
         h->*s.member = NULL;
@@ -50,6 +61,8 @@ static void history_detach(history *h) {
     sqlite3_close_v2(h->db); // closing rolls back what was not committed
     h->db = NULL;
     h->in_transaction = false;
+    std::string().swap(h->pending);
+    h->pending_lines = 0;
     h->epoch.clear();
     h->oldest_seq = h->oldest_at = h->newest_seq = 0;
 }
@@ -223,6 +236,10 @@ static int history_attach(history *h, const std::string &path, bool memory) {
     keep_wal = 0;
     if (ready) {
         sqlite3_file_control(h->db, "main", SQLITE_FCNTL_PERSIST_WAL, &keep_wal);
+        if (!memory) {
+            history_checkpoint_watch(h);
+            history_writer_start(h);
+        }
     }
     return ready ? SQLITE_OK : h->code & 0xff;
 }
@@ -285,4 +302,16 @@ bool history_ready(const history *h) {
 
 const std::string &history_epoch(const history *h) {
     return h->epoch; // emptied whenever the store closes or fails
+}
+
+std::string history_random_epoch(void) {
+    unsigned char bytes[EPOCH_BYTES];
+    sqlite3_randomness((int)sizeof bytes, bytes); // seeded from the system's own source
+    static const char HEX[] = "0123456789abcdef";
+    std::string epoch;
+    for (unsigned char b : bytes) {
+        epoch += HEX[b >> 4];
+        epoch += HEX[b & 15];
+    }
+    return epoch;
 }

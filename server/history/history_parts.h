@@ -20,8 +20,31 @@ bool history_begin(history *h);
 // history_write_done commits at once.
 bool history_write_start(history *h, bool *own);
 bool history_write_done(history *h, bool own);
+// Writes the lines appended and still waiting in h->pending; false when the store failed.
+bool history_flush(history *h);
 // Reads the oldest kept line into the cache.
 bool history_load_oldest(history *h);
+
+// Rows handed to a thread that writes them while the turn goes on, HISTORY_ROWS_AT_ONCE at a time
+// (history_writer.cpp), for a store in a file.  hand: h->pending to the thread; settle: waits
+// until it has written all it was given, false when a write failed (the caller then fails the
+// store), and leaves the connection to the caller until the next hand; stop: before the store
+// closes, dropping what was not written.
+void history_writer_start(history *h);
+void history_writer_hand(history *h);
+bool history_writer_settle(history *h);
+void history_writer_stop(history *h);
+// Writes rows packed as in h->pending; false on SQLite's first error, with the store left as it
+// is, so that any thread may call it while it holds the connection.
+bool history_insert_rows(history *h, const char *rows, size_t size, int lines);
+
+// Checkpoints of the WAL once it has grown, by a thread with a connection of its own, in place of
+// SQLite's automatic ones in the room's commits (history_checkpoint.cpp).  watch: at open, notes
+// in h->checkpoint_due when one is; history_checkpoint: after the commit that made it due (the
+// thread's first, or in the turn when there can be no thread); stop: before the store closes.
+void history_checkpoint_watch(history *h);
+void history_checkpoint(history *h);
+void history_checkpoint_stop(history *h);
 
 // The file system, with the system's own calls and error texts (history_files.cpp).  Paths are
 // in the system's code page.

@@ -67,6 +67,39 @@ void room_settle(room *r) {
     }
 }
 
+// The member whose client a connection registered with before its hello, or -1: its previous
+// connection, which the room has not yet seen go.  Only the token tells, never the name.
+static int previous_connection(const room *r, int slot) {
+    int client = r->slots[slot].client;
+    for (int i = 0; i < r->member_count && client >= 0; i++) {
+        if (r->slots[r->order[i]].client == client) {
+            return r->order[i];
+        }
+    }
+    return -1;
+}
+
+// The connection takes the member's place, name and place in the joining order: the list is as
+// it was, so only the newcomer is sent it, and nobody sees a leave or a join.
+static void take_place(room *r, int slot, int previous) {
+    room_slot *s = &r->slots[slot], *old = &r->slots[previous];
+    s->name = old->name;
+    s->canonical = old->canonical;
+    s->state = SLOT_MEMBER;
+    for (int i = 0; i < r->member_count; i++) {
+        r->order[i] = r->order[i] == previous ? slot : r->order[i];
+    }
+    room_log_line(r, s, "rejoined, replacing its previous connection from " + old->peer);
+    old->state = SLOT_DEAD;
+    r->overflowed -= old->overflowed;
+    old->overflowed = false;
+    std::string().swap(old->input);
+    room_forget_output(r, old);
+    s->list_at = s->output.size();
+    s->list_sent = 0;
+    r->member_frame_holders++;
+}
+
 static void take_hello(room *r, int slot, const char *payload, size_t count) {
     room_slot *s = &r->slots[slot];
     if (count < HELLO_PREFIX_LENGTH || memcmp(payload, HELLO_PREFIX, HELLO_PREFIX_LENGTH) != 0) {
@@ -78,25 +111,33 @@ static void take_hello(room *r, int slot, const char *payload, size_t count) {
         room_log_line(r, s, "refused: wrong identifier");
         return;
     }
-    s->name = room_safe_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
-    std::string given = room_unique_name(r, s->name);
-    room_log_line(r, s, given == s->name ? "joined" : "joined as " + given);
-    s->name = given;
-    s->canonical = canonical_name(given.data(), given.size());
-    s->state = SLOT_MEMBER;
-    r->order[r->member_count++] = slot;
-    room_broadcast_members(r);
+    int previous = previous_connection(r, slot);
+    if (previous >= 0) {
+        take_place(r, slot, previous);
+    } else {
+        s->name = room_safe_name(payload + HELLO_PREFIX_LENGTH, count - HELLO_PREFIX_LENGTH);
+        std::string given = room_unique_name(r, s->name);
+        room_log_line(r, s, given == s->name ? "joined" : "joined as " + given);
+        s->name = given;
+        s->canonical = canonical_name(given.data(), given.size());
+        s->state = SLOT_MEMBER;
+        r->order[r->member_count++] = slot;
+        room_broadcast_members(r);
+    }
+    room_history_joined(r, slot);
 }
 
 static void take_frame(room *r, int slot, const char *payload, size_t count) {
     room_slot *s = &r->slots[slot];
-    if (s->state == SLOT_GREETING) {
+    if (r->extension && count > 0 && payload[0] == EXTENSION_MARK) {
+        room_history_request(r, slot, payload, count);
+    } else if (s->state == SLOT_GREETING) {
         take_hello(r, slot, payload, count);
     } else if (count == GOODBYE_LENGTH && memcmp(payload, GOODBYE_PAYLOAD, count) == 0) {
         room_drop(r, slot, "left");
     } else if (count > 0) {
         // An empty frame says nothing, and no client sends one.
-        room_broadcast(r, room_relay_frame(s->name, payload, count));
+        room_say(r, slot, payload, count, 0);
     }
 }
 
@@ -155,6 +196,9 @@ static void clear_slot(room *r, room_slot *s) {
     if (s->state != SLOT_FREE) {
         r->addresses.records[s->record].open--;
         room_forget_output(r, s);
+        if (s->client >= 0) {
+            r->clients[s->client].holders--;
+        }
     }
     s->state = SLOT_FREE;
     s->overflowed = false;
@@ -172,6 +216,9 @@ static void clear_slot(room *r, room_slot *s) {
     s->output_sent = 0;
     s->list_at = std::string::npos;
     s->list_sent = 0;
+    s->client = -1;
+    s->replaying = s->page_due = s->gap_due = s->ignored_logged = false;
+    s->replay_after = s->joined_seq = s->d_from = s->d_to = 0;
 }
 
 void room_init(room *r, const room_rules *rules) {
@@ -208,6 +255,23 @@ void room_init(room *r, const room_rules *rules) {
     address_book_clear(&r->addresses, 2 * r->slot_count + 64);
     r->summaries_ms = 0;
     r->log.clear();
+    r->extension = false;
+    r->store = NULL;
+    r->epoch.clear();
+    r->own_epoch.clear();
+    r->offer.clear();
+    r->newest_seq = 0;
+    r->replay_lines = r->page_lines = 0;
+    r->clock_s = 0;
+    r->registered = 0;
+    r->client_count = 2 * r->slot_count;
+    for (int i = 0; i < r->client_count; i++) {
+        room_client *c = &r->clients[i];
+        std::string().swap(c->token);
+        c->number = c->last_id = 0;
+        c->holders = 0;
+        c->used = 0;
+    }
 }
 
 long long room_tick(room *r, long long now_ms) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "client/protocol.h"
+#include "server/history/history.h"
 #include "server/room/address_book.h"
 #include "server/room/rate_limits.h"
 
@@ -51,6 +52,20 @@ struct room_rules {
     size_t output_limit;        // unsent output one member may keep; 0: no limit (OUTPUT_LIMIT)
 };
 
+// A client of the history extension, known by its token: the number the store gave it and the
+// largest line id relayed from it.  Shared by every connection registered with the token, so a
+// line is relayed once per client and id whichever connection sends it.
+struct room_client {
+    std::string token;       // "" when the entry is free
+    long long number;        // the store's number for the token; 0 without a store
+    long long last_id;       // the largest id relayed from it
+    int holders;             // connections registered with it; only entries with none are reused
+    unsigned long long used; // when it last registered: the oldest free one is reused first
+};
+// Twice the slots: an entry outlives its connections for a while, so that after the store is
+// lost a client that reconnects is still known.
+const int ROOM_CLIENTS = 2 * ROOM_SLOTS;
+
 struct room_slot {
     slot_state state;
     bool overflowed;           // picked to free the room's output; dropped once the event is done
@@ -72,6 +87,17 @@ struct room_slot {
     // list_sent bytes of it are gone.  One that has not begun is moved to the end by a newer one.
     size_t list_at;
     size_t list_sent;
+    // The history extension.
+    int client;             // its entry in the room's clients once registered, else -1
+    bool replaying;         // registered, and its replay not yet ended with "fe": no live lines
+    bool page_due;          // its last page ended with "fm": the next one comes on "\0m"
+    bool gap_due;           // the next page end carries the gap: lines it asked for are gone
+    bool ignored_logged;    // an extension frame it may not send was logged, once
+    long long replay_after; // the next page holds the lines after this seq
+    long long joined_seq;   // the newest seq when its hello came
+    // The lines relayed to it as "d" between its hello and its registration, (from, to]: its
+    // replay leaves them out.
+    long long d_from, d_to;
 };
 
 struct room {
@@ -92,6 +118,19 @@ struct room {
     address_book addresses;
     long long summaries_ms; // when refusals are next summed up in the log
     std::string log;        // lines for the operator, each ending in "\n"; the event loop drains it
+    // The history extension, off unless room_history_start turned it on.
+    bool extension;
+    history *store;        // NULL when it could not be opened or was lost since
+    std::string epoch;     // the offer's: the store's, or the room's own once it is lost
+    std::string own_epoch; // the room's own, for numbering lines without a store
+    std::string offer;     // the offer frame, its terminator included
+    long long newest_seq;  // the last seq given to a line
+    int replay_lines;      // how many lines a first registration is replayed
+    int page_lines;        // lines a page holds at most: PAGE_LINES_LIMIT, or fewer in tests
+    long long clock_s;     // Unix seconds, kept up to date by the caller: lines' times
+    unsigned long long registered; // registrations so far, the clients' clock
+    int client_count;              // entries of clients in use: twice the slots
+    room_client clients[ROOM_CLIENTS];
 };
 
 void room_default_rules(room_rules *rules);
@@ -144,6 +183,22 @@ bool room_reads(const room *r, int slot);
 // True when the slot's socket should be closed now; the caller then calls room_release.
 bool room_wants_close(const room *r, int slot);
 void room_release(room *r, int slot);
+
+// The history extension (docs/protocol.md): every connection is offered it first, every relayed
+// line is stored before it is relayed, and registered connections are caught up, sent lines as
+// "s" and have their numbered lines acknowledged.  store: open, or NULL when it could not be
+// opened; own_epoch: 16 lower-case hex digits, drawn afresh each run, named by the offer once
+// the room numbers lines without a store.  replay_lines: what a first registration is replayed.
+// Call once, after room_init.  Without it the room is as it was before the extension.
+void room_history_start(room *r, history *store, const std::string &own_epoch, int replay_lines);
+// Commits the lines taken since the last commit.  The event loop calls it before it writes to any
+// socket, so nothing is relayed or acknowledged before it is stored.  A store that fails, here or
+// anywhere, is logged once and the room goes on without it: it numbers lines itself from the
+// last seq on, under own_epoch, acknowledges lines once relayed and replays nothing.
+void room_commit(room *r);
+// Deletes up to max_rows of the oldest lines, those received before `before` (Unix seconds); how
+// many it deleted (0 without a store): call again while that is max_rows.
+int room_prune(room *r, long long before, int max_rows);
 
 // Frame builders and the name rules, exposed for tests.
 std::string room_cut_name(const char *bytes, size_t count);

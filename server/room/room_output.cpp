@@ -63,16 +63,29 @@ static void make_room(room *r, size_t each_member, size_t once) {
     }
 }
 
-void room_broadcast(room *r, const std::string &frame) {
-    make_room(r, frame.size(), r->member_frame_holders > 0 ? r->member_frame.size() : 0);
+void room_queue_counted(room *r, int slot, const std::string &bytes) {
+    make_room(r, 0, bytes.size() + (r->member_frame_holders > 0 ? r->member_frame.size() : 0));
+    room_slot *s = &r->slots[slot];
+    if (!s->overflowed) {
+        room_queue(r, s, bytes);
+        r->turn_queued += bytes.size();
+    }
+    r->turn_relayed += bytes.size();
+}
+
+void room_broadcast(room *r, const std::string &frame, const std::string &stored) {
+    size_t most = frame.size() > stored.size() ? frame.size() : stored.size();
+    make_room(r, most, r->member_frame_holders > 0 ? r->member_frame.size() : 0);
     for (int i = 0; i < r->member_count; i++) {
         room_slot *s = &r->slots[r->order[i]];
-        if (!s->overflowed) {
-            room_queue(r, s, frame);
-            r->turn_queued += frame.size();
+        if (s->overflowed || s->replaying) {
+            continue; // a replay reaches the line in its turn
         }
+        const std::string &bytes = s->client >= 0 && !stored.empty() ? stored : frame;
+        room_queue(r, s, bytes);
+        r->turn_queued += bytes.size();
     }
-    r->turn_relayed += frame.size();
+    r->turn_relayed += most;
 }
 
 // One member frame for everyone, however many members: in a join storm each would otherwise queue

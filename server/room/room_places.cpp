@@ -88,6 +88,7 @@ int room_open(room *r, const char *peer, const char *address, long long now_ms) 
     s->opened_ms = now_ms;
     s->serial = ++r->opened;
     r->addresses.records[record].open++;
+    room_history_open(r, s);
     return free_slot;
 }
 

@@ -29,6 +29,15 @@ const char *console_listen_failure(net_listen_failure failure, const char *addre
     return text;
 }
 
+const char *console_history_in_use(const char *path) {
+    static char text[512];
+    snprintf(text, sizeof text,
+             "履歴のファイル %s は、別の vantrel-server が使っています。サーバーごとに "
+             "--history-file で別のファイルを指定してください。",
+             path);
+    return text;
+}
+
 // True when no other process shares the console, as when Explorer opened it for this program,
 // and its input is the keyboard.  A command prompt is a second process on it.
 static bool console_is_own(void) {

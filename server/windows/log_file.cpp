@@ -11,6 +11,28 @@
 // write access ProgramData gives every user is not inherited.
 static const char LOG_FOLDER_SDDL[] =
     "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;LS)(A;OICI;FR;;;BU)";
+// %ProgramData%\Vantrel, where the service keeps its history beside the logs folder: the same,
+// except that users may only look into the folder itself.  The history, its WAL and lock file
+// are the members' own words, for the service's account and administrators alone.
+static const char STATE_FOLDER_SDDL[] =
+    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;LS)(A;;FR;;;BU)";
+
+// Makes the folder with the rights sddl gives, or gives them to the one already there.
+static bool make_secured(const std::string &folder, const char *sddl) {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            sddl, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, NULL)) {
+        return false;
+    }
+    bool made = CreateDirectoryA(folder.c_str(), &attributes) != 0;
+    if (!made && GetLastError() == ERROR_ALREADY_EXISTS) {
+        // Made earlier, perhaps by a service that found it missing: the same rights as new.
+        made = SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION,
+                                attributes.lpSecurityDescriptor) != 0;
+    }
+    LocalFree(attributes.lpSecurityDescriptor);
+    return made;
+}
 
 static HANDLE g_file = INVALID_HANDLE_VALUE;
 static char g_day[11]; // YYYY-MM-DD of the open file
@@ -29,23 +51,12 @@ bool log_file_make_folder(bool for_service_account) {
         return false;
     }
     std::string parent = folder.substr(0, folder.rfind('\\'));
-    CreateDirectoryA(parent.c_str(), NULL);
     if (!for_service_account) {
+        CreateDirectoryA(parent.c_str(), NULL);
         return CreateDirectoryA(folder.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS;
     }
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            LOG_FOLDER_SDDL, SDDL_REVISION_1, &attributes.lpSecurityDescriptor, NULL)) {
-        return false;
-    }
-    bool made = CreateDirectoryA(folder.c_str(), &attributes) != 0;
-    if (!made && GetLastError() == ERROR_ALREADY_EXISTS) {
-        // Made earlier, perhaps by a service that found it missing: the same rights as new.
-        made = SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION,
-                                attributes.lpSecurityDescriptor) != 0;
-    }
-    LocalFree(attributes.lpSecurityDescriptor);
-    return made;
+    // The parent first: the logs folder's rights are its own, whatever the parent's.
+    return make_secured(parent, STATE_FOLDER_SDDL) && make_secured(folder, LOG_FOLDER_SDDL);
 }
 
 // One stamped line.

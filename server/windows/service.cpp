@@ -9,6 +9,7 @@
 
 #include "server/windows/firewall.h"
 #include "server/windows/log_file.h"
+#include "server/history_place.h"
 #include "server/log_output.h"
 #include "server/log_queue.h"
 #include "server/stop_request.h"
@@ -363,7 +364,9 @@ static int uninstall_service(void) {
                FIREWALL_RULE_NAME, (unsigned long)removed);
         status = 1;
     }
-    printf("ログは %s に残してあります。\n", log_file_folder().c_str());
+    std::string why, history = history_place_default(true, &why);
+    printf("ログは %s に、会話の履歴は %s に残してあります。\n", log_file_folder().c_str(),
+           history.c_str());
     return status;
 }
 

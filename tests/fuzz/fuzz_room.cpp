@@ -1,6 +1,9 @@
-// Fuzzes the room: connections opened, fed, hung up, flushed and timed out in any order, checking
-// what each one is sent and the room's own bookkeeping after every step.
+// Fuzzes the room: connections opened, fed, hung up, flushed and timed out in any order, with or
+// without the history (in memory), registering, resending numbered lines and asking for pages,
+// checking what each one is sent and the room's own bookkeeping after every step.
 #include "server/room/room.h"
+
+#include <sqlite3.h>
 
 #include "client/protocol.h"
 
@@ -25,6 +28,37 @@ static int g_address[SLOTS];
 static const char *const ADDRESSES[] = {"10.0.0.1", "10.0.0.2", "127.0.0.1", "::1", "2001:db8::1"};
 static const int ADDRESS_COUNT = (int)(sizeof ADDRESSES / sizeof ADDRESSES[0]);
 
+// The history, kept open from run to run and emptied for each, since opening costs more than a
+// hundred runs; a failure only marks it failed, and the next run takes that back.  Numbered lines
+// say whose and which they are in their text, after a byte no other frame of a history run holds.
+static history g_store;
+static bool g_history, g_dirty; // g_dirty: the last run may have written to the store
+static const char MARK = '\x01';
+enum { TOKEN_COUNT = 4, IDS = 256 }; // tokens of 32 times 'a', 'b', 'c' or 'd'; ids of a byte
+// Per slot: the token of its first register (-1: none; -2: not known, its frame may have merged
+// with bytes before it), registers fed, frames received, the last seq received, and which
+// numbered lines it was sent.  Per numbered line: the seq it was stored with, 0 while none.
+static int g_token[SLOTS], g_registers[SLOTS];
+static long long g_frames[SLOTS], g_last_seq[SLOTS], g_line_seq[TOKEN_COUNT][IDS];
+static bool g_was_sent[SLOTS][TOKEN_COUNT][IDS];
+
+static void empty_store(void) {
+    if (g_store.failed && g_store.db != NULL) {
+        sqlite3_exec(g_store.db, "ROLLBACK", NULL, NULL, NULL); // fails when none is open
+        g_store.failed = g_store.in_transaction = false;
+        g_store.pending_lines = 0;
+        g_dirty = true;
+    }
+    if (!history_ready(&g_store)) {
+        history_open(&g_store, ":memory:", 0, NULL);
+    } else if (g_dirty) {
+        sqlite3_exec(g_store.db,
+                     "DELETE FROM lines; DELETE FROM clients; DELETE FROM sqlite_sequence", NULL,
+                     NULL, NULL);
+    }
+    g_store.newest_seq = g_store.oldest_seq = g_store.oldest_at = 0;
+}
+
 struct input {
     const uint8_t *data;
     size_t size, at;
@@ -47,11 +81,57 @@ static bool is_safe_name(std::string_view name) {
     return !name.empty() && name.size() <= NAME_LIMIT;
 }
 
+// A numbered line, relayed or replayed to a slot, with the seq it came with (0 for a "d"): each
+// is sent to a connection once, unless it registered again, and stored under one seq.
+static void check_numbered(int slot, std::string_view text, long long seq) {
+    int token = text.size() > 2 && text[0] == MARK ? text[1] - 'a' : -1;
+    int id = token >= 0 && token < TOKEN_COUNT ? atoi(std::string(text.substr(2)).c_str()) : 0;
+    if (id <= 0 || id >= IDS) {
+        return; // not a numbered line, or from a slot whose token is not known
+    }
+    bool &sent = g_was_sent[slot][token][id];
+    long long &stored = g_line_seq[token][id];
+    if ((sent && g_registers[slot] < 2) || (seq > 0 && stored > 0 && stored != seq)) {
+        abort();
+    }
+    sent = true;
+    stored = seq > 0 ? seq : stored;
+}
+
+// The history's frames: the offer first and only then, stored lines whose seqs only grow on a
+// connection (unless it registered again), page ends and acknowledgements; none without it.
+static bool check_history_frame(int slot, std::string_view payload) {
+    if (!g_history || payload.empty()) {
+        return false;
+    }
+    std::string text(payload[0] == 'd' ? "" : payload), epoch;
+    stored_line line;
+    bool more;
+    long long gap, upto, id;
+    if (g_frames[slot]++ == 0) {
+        return parse_offer(text, &epoch) && epoch.size() == EPOCH_LENGTH ? true : (abort(), false);
+    }
+    if (payload[0] == 'd' && payload.find(';') != payload.npos) {
+        check_numbered(slot, payload.substr(payload.find(';') + 1), 0);
+    } else if (payload[0] == 's' || payload[0] == 'p') {
+        if (!parse_stored_line(text, &line) || !is_safe_name(line.name) ||
+            (line.seq <= g_last_seq[slot] && g_registers[slot] < 2)) {
+            abort();
+        }
+        g_last_seq[slot] = line.seq;
+        check_numbered(slot, line.text, line.seq);
+        return true;
+    }
+    return (payload[0] == 'f' && parse_page_end(text, &more, &gap, &upto)) ||
+           (payload[0] == 'a' && parse_ack(text, &id));
+}
+
 // Every frame a connection can be sent: ver_err, the shutdown notice, a relay whose name is safe
 // and whose text is not empty, or a member list of safe names (check_names finds twins), each
-// followed by CR LF.  A stray 0x80 would cut a frame into pieces that are none of these.
-static void check_frame(std::string_view payload) {
-    if (payload == "ver_err" || payload == "dserver_end\n") {
+// followed by CR LF, and the history's frames.  A stray 0x80 would cut a frame into pieces that
+// are none of these.
+static void check_frame(int slot, std::string_view payload) {
+    if (check_history_frame(slot, payload) || payload == "ver_err" || payload == "dserver_end\n") {
         return;
     }
     for (size_t at = 1, end; !payload.empty() && payload[0] == 'e' && at < payload.size();
@@ -90,9 +170,9 @@ static void send_some(int slot, size_t count) {
         const char *at = bytes, *stop = bytes + (count < unsent ? count : unsent), *end;
         while ((end = (const char *)memchr(at, FRAME_TERMINATOR, (size_t)(stop - at))) != NULL) {
             if (g_partial[slot].empty()) {
-                check_frame(std::string_view(at, (size_t)(end - at)));
+                check_frame(slot, std::string_view(at, (size_t)(end - at)));
             } else {
-                check_frame(g_partial[slot].append(at, end));
+                check_frame(slot, g_partial[slot].append(at, end));
                 g_partial[slot].clear();
             }
             at = end + 1;
@@ -166,11 +246,21 @@ static void check_room(long long now_ms) {
         }
     }
     members_unsent += holders > 0 ? g_room.member_frame.size() : 0;
+    // A turn's relays stop once past the limit, so it is passed by a line or a page at most.
+    const size_t page = PAGE_BYTES_LIMIT + PAGE_LINES_LIMIT * 40 + 64, line = FRAME_LIMIT + 80;
     if (members != g_room.member_count || places > rules->places || g_room.overflowed != 0 ||
         holders != g_room.member_frame_holders || buffered != g_room.buffered ||
         (rules->max_buffered > 0 && members_unsent > rules->max_buffered) ||
-        g_room.turn_relayed > TURN_RELAY_LIMIT + FRAME_LIMIT + 40) { // a turn's relays stop there
+        g_room.turn_relayed > TURN_RELAY_LIMIT + (page > line ? page : line)) {
         abort();
+    }
+    // Each client entry is held by exactly the connections registered with it.
+    int held[2 * SLOTS + 1] = {0}; // the room keeps twice as many entries as slots
+    for (int i = 0; g_history && i < g_high; i++) {
+        held[g_room.slots[i].state != SLOT_FREE ? g_room.slots[i].client + 1 : 0]++;
+    }
+    for (int c = 0; g_history && c < g_room.client_count; c++) {
+        held[c + 1] != g_room.clients[c].holders ? abort() : (void)0;
     }
 }
 
@@ -226,6 +316,12 @@ static void open_one(input *in, long long now_ms) {
     if (slot >= 0) {
         g_fed[slot] = 0;
         g_address[slot] = a;
+        g_token[slot] = -1;
+        g_registers[slot] = 0;
+        g_frames[slot] = g_last_seq[slot] = 0;
+        if (g_history) {
+            memset(g_was_sent[slot], 0, sizeof g_was_sent[slot]);
+        }
     }
 }
 
@@ -238,9 +334,44 @@ static void feed(int slot, const char *bytes, size_t size, size_t chunk, long lo
     }
 }
 
+// One frame of the history extension, chosen by a byte: a register of one of the tokens with no
+// epoch, the room's or another, a numbered line, a page request or a malformed frame.
+static void feed_extension(input *in, int slot, long long now_ms) {
+    unsigned k = next(in);
+    std::string frame;
+    int token = (int)(k >> 2) % TOKEN_COUNT;
+    // Bytes not yet taken that end inside a frame would make one with this frame.
+    const std::string &waiting = g_room.slots[slot].input;
+    bool clean = waiting.empty() || (unsigned char)waiting.back() == FRAME_TERMINATOR;
+    if (k % 4 == 0) {
+        unsigned which = (k >> 4) % 3;
+        std::string epoch = which == 0 ? "" : which == 1 ? g_room.epoch : "0123456789abcdef";
+        frame = register_payload(std::string(32, (char)('a' + token)), epoch,
+                                 which == 0 ? -1 : (long long)next(in));
+        g_token[slot] = g_token[slot] == -1 ? (clean ? token : -2) : g_token[slot];
+        g_registers[slot]++;
+    } else if (k % 4 == 1) {
+        unsigned id = next(in);
+        std::string text(1, MARK);
+        text += (char)('a' + (g_token[slot] >= 0 ? g_token[slot] : TOKEN_COUNT));
+        text += std::to_string(id) + "\r\n";
+        frame = numbered_line_payload(id, text);
+    } else if (k % 4 == 2) {
+        frame = more_payload();
+    } else {
+        frame.assign(1, EXTENSION_MARK);
+        frame += (char)next(in);
+        frame += std::to_string(next(in));
+    }
+    frame += (char)FRAME_TERMINATOR;
+    feed(slot, frame.data(), frame.size(), frame.size(), now_ms);
+}
+
 // Input: one byte for the places (low four bits), the line rate and --max-buffered (two bits
-// each), one for the per-address cap and the output limit, one for the hello timeout; then steps,
-// each an operation byte and its arguments.
+// each), one for the per-address cap, the output limit (two bits each) and the history (bit 4:
+// on; bits 5 and 6: the lines a first registration gets; bit 7: with a store, else as after the
+// store failed), one for the hello timeout; then steps, each an operation byte and its
+// arguments.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const int LINE_RATES[4] = {0, 1, 3, 20};
     static const size_t MAX_BUFFERED[4] = {1500000, 3000, 200000, 3 << 20};
@@ -255,6 +386,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         "dropped: unsent output over " +
         (cap >> 2 & 3 ? std::to_string(rules.output_limit) + " bytes" : "1 MiB") + "\n";
     room_init(&g_room, &rules);
+    static const int REPLAY_LINES[4] = {0, 1, 3, 100};
+    g_history = cap & 16;
+    if (g_history) {
+        if (cap & 128) {
+            empty_store();
+        }
+        memset(g_line_seq, 0, sizeof g_line_seq);
+        room_history_start(&g_room, cap & 128 ? &g_store : NULL, "00000000000000ff",
+                           REPLAY_LINES[cap >> 5 & 3]);
+        g_room.clock_s = 1796803200;
+        g_room.page_lines = 1 + (shape & 3); // pages of a few lines, so replays take several
+    }
     for (int i = 0; i < g_high; i++) {
         g_partial[i].clear();
     }
@@ -283,13 +426,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         if (op == 0) {
             open_one(&in, now_ms);
+        } else if (op == 1 && in.at < in.size && (in.data[in.at] & 0x80)) {
+            in.at++; // the top bit of op 1's first byte: one of the extension's frames
+            feed_extension(&in, slot, now_ms);
         } else if (op == 1) { // any bytes, in chunks, with a hello, a terminator or a goodbye
             unsigned how = next(&in);
             std::string bytes = how & 1 ? "vantrel002;" : "";
             size_t length = next(&in) % 64;
             length = length < in.size - in.at ? length : in.size - in.at;
+            size_t from = bytes.size();
             bytes.append((const char *)in.data + in.at, length);
             in.at += length;
+            for (size_t i = from; g_history && i < bytes.size(); i++) {
+                // Only feed_extension makes the extension's frames and numbered lines.
+                bytes[i] = bytes[i] == EXTENSION_MARK || bytes[i] == MARK ? '\x02' : bytes[i];
+            }
             bytes += how & 2 ? "\x80" : "";
             bytes += how & 4 ? "end\n\x80" : "";
             feed(slot, bytes.data(), bytes.size(), 1 + (how >> 3) % 16, now_ms);
@@ -309,9 +460,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             send_some(slot, n >= 200 ? (size_t)-1 : (size_t)n * 37);
         } else if (op == 4) { // time passes and a turn of the event loop begins
             now_ms += 5 * (long long)next(&in);
+            g_room.clock_s = 1796803200 + now_ms / 1000;
+            if (rare) { // old lines go
+                room_prune(&g_room, g_room.clock_s - next(&in) % 4, 1 + next(&in) % 8);
+            }
+            room_commit(&g_room);
             room_tick(&g_room, now_ms);
         } else if (op == 5) {
             room_hang_up(&g_room, slot);
+        } else if (op == 6 && rare && g_history) { // the store fails, as on a full disk
+            g_store.failed = true;
+            room_commit(&g_room);
         } else if (op == 6) {
             release_finished();
         } else if (next(&in) == 0xee) {
@@ -348,5 +507,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::string().swap(g_partial[i]);
     }
     std::string().swap(g_room.log), std::string().swap(g_room.member_frame);
+    for (int c = 0; c < g_room.client_count; c++) {
+        std::string().swap(g_room.clients[c].token);
+    }
+    if (history_ready(&g_store)) {
+        history_commit(&g_store);
+    }
+    std::string().swap(g_store.pending);
+    g_dirty = g_dirty || (g_history && (g_room.registered > 0 || g_room.newest_seq > 0));
     return 0;
 }

@@ -7,10 +7,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "client/protocol.h"
 #include "tests/server/test_peer.h"
 
 static const std::string T = "\x80";
@@ -541,4 +543,91 @@ TEST(server_network, running_out_of_descriptors_pauses_accepting_without_spinnin
     EXPECT_TRUE(has(log, paused)) << log;
     EXPECT_EQ(log.find(paused), log.rfind(paused)) << "logged once\n" << log;
     peer_close(&member);
+}
+
+// A stored line, its time written as "T" once checked to be a few seconds old.
+static void expect_line(peer *p, const std::string &who, const std::string &want) {
+    std::string got;
+    EXPECT_EQ(PEER_FRAME, peer_read_frame(p, &got, WAIT_MS)) << who << " expected " << want;
+    size_t from = got.find(';') + 1, to = got.find(';', from);
+    EXPECT_LE(llabs(atoll(got.c_str() + from) - (long long)time(NULL)), 5) << printable(got);
+    EXPECT_EQ(want, got.substr(0, from) + "T" + got.substr(to)) << "frame received by " << who;
+}
+
+TEST(server_loopback, history_catches_up_across_a_kill_and_a_resent_line_is_relayed_once) {
+    char folder[] = "/tmp/vantrel-history-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    const std::string file = server_path(std::string(folder) + "/history.sqlite3");
+    const char *address = "127.0.0.27";
+    const char *options[] = {"--listen", address, "--history-file", file.c_str(), NULL};
+    const std::string token = "5d41402abc4b2a76b9719d911017c592";
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options));
+    // Hanako's first connection: the hello at once, the registration when the offer has come.
+    peer hanako, taro;
+    ASSERT_TRUE(joined(&hanako, &sp, address, "Hanako", 0));
+    expect_frame(&hanako, "Hanako", "eHanako\r\n");
+    const std::string offer = hanako.offer;
+    ASSERT_TRUE(peer_send_frame(&hanako, register_payload(token, "", -1)));
+    expect_frame(&hanako, "Hanako", "fe;;0");
+    ASSERT_TRUE(joined(&taro, &sp, address, "Taro", 0)); // a base client
+    expect_frame(&hanako, "Hanako", "eHanako\r\nTaro\r\n");
+    expect_frame(&taro, "Taro", "eHanako\r\nTaro\r\n");
+    ASSERT_TRUE(peer_send_frame(&taro, "one\r\n"));
+    expect_line(&hanako, "Hanako", "s1;T;Taro;one\r\n");
+    ASSERT_TRUE(peer_send_frame(&hanako, numbered_line_payload(7, "mine\r\n")));
+    expect_line(&hanako, "Hanako", "s2;T;Hanako;mine\r\n");
+    expect_frame(&hanako, "Hanako", "a7");
+    expect_frame(&taro, "Taro", "dTaro;one\r\n");
+    expect_frame(&taro, "Taro", "dHanako;mine\r\n");
+    // Her link goes before she has shown the acknowledgement; Taro talks on; the server is killed.
+    peer_close(&hanako);
+    expect_frame(&taro, "Taro", "eTaro\r\n");
+    for (const char *line : {"two\r\n", "three\r\n"}) {
+        ASSERT_TRUE(peer_send_frame(&taro, line));
+        expect_frame(&taro, "Taro", std::string("dTaro;") + line);
+    }
+    EXPECT_EQ(-1, server_stop(&sp, SIGKILL, WAIT_MS));
+    peer_close(&taro);
+
+    ASSERT_TRUE(server_start_with(&sp, options));
+    ASSERT_TRUE(joined(&taro, &sp, address, "Taro", 0));
+    expect_frame(&taro, "Taro", "eTaro\r\n");
+    // Her client registers before the hello, as it does once it has seen an offer.
+    ASSERT_TRUE(peer_connect(&hanako, &sp, address, 0));
+    ASSERT_TRUE(peer_send_frame(&hanako, register_payload(token, offer.substr(3), 2)));
+    ASSERT_TRUE(peer_hello(&hanako, "Hanako"));
+    expect_frame(&hanako, "Hanako", "eTaro\r\nHanako\r\n");
+    EXPECT_EQ(offer, hanako.offer) << "the same file, the same numbering";
+    expect_line(&hanako, "Hanako", "p3;T;Taro;two\r\n");
+    expect_line(&hanako, "Hanako", "p4;T;Taro;three\r\n");
+    expect_frame(&hanako, "Hanako", "fe;;4");
+    expect_frame(&taro, "Taro", "eTaro\r\nHanako\r\n");
+    // Her client sends line 7 again, stored before the kill, then a new one.
+    ASSERT_TRUE(peer_send_frame(&hanako, numbered_line_payload(7, "mine\r\n")));
+    ASSERT_TRUE(peer_send_frame(&hanako, numbered_line_payload(8, "again\r\n")));
+    expect_frame(&hanako, "Hanako", "a7");
+    expect_line(&hanako, "Hanako", "s5;T;Hanako;again\r\n");
+    expect_frame(&hanako, "Hanako", "a8");
+    expect_frame(&taro, "Taro", "dHanako;again\r\n");
+
+    // Her client reconnects while the server still holds her connection: the token takes her
+    // place under her name, and Taro sees no change in the list.
+    peer again;
+    ASSERT_TRUE(peer_connect(&again, &sp, address, 0));
+    ASSERT_TRUE(peer_send_frame(&again, register_payload(token, offer.substr(3), 5)));
+    ASSERT_TRUE(peer_hello(&again, "Someone"));
+    expect_frame(&again, "Hanako again", "eTaro\r\nHanako\r\n");
+    expect_frame(&again, "Hanako again", "fe;;5");
+    EXPECT_TRUE(peer_wait_closed(&hanako, WAIT_MS)) << "the old connection is closed";
+    ASSERT_TRUE(peer_send_frame(&taro, "four\r\n"));
+    expect_frame(&taro, "Taro", "dTaro;four\r\n");
+    expect_line(&again, "Hanako again", "s6;T;Taro;four\r\n");
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    std::string log = server_log(&sp);
+    EXPECT_TRUE(has(log, "(Hanako) rejoined, replacing its previous connection")) << log;
+    for (peer *p : {&hanako, &taro, &again}) {
+        peer_close(p);
+    }
+    EXPECT_EQ(0, system((std::string("rm -rf ") + folder).c_str()));
 }

@@ -1,12 +1,14 @@
 // Relay throughput with 50 members on loopback, each from a loopback address of its own so that
 // the per-address cap stays at its default.  Disabled by default; run it with
 //   server_tests --gtest_also_run_disabled_tests --gtest_filter='*throughput*'
-// VANTREL_SERVER_PATH=PROGRAM measures another build of the server with the same members.
+// VANTREL_SERVER_PATH=PROGRAM measures another build of the server with the same members, and
+// VANTREL_BENCH_HISTORY=off the server without its history (--history-days 0).
 #include <gtest/gtest.h>
 
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -83,7 +85,11 @@ static bool run_round(peer *p, const std::string *lines, double deadline) {
 }
 
 TEST(server_bench, DISABLED_relay_throughput_with_50_clients) {
-    const char *address = "127.0.0.7", *options[] = {"--listen", address, "--line-rate", "0", NULL};
+    const char *history = getenv("VANTREL_BENCH_HISTORY");
+    bool off = history != NULL && strcmp(history, "off") == 0;
+    const char *address = "127.0.0.7",
+               *options[] = {"--listen", address, "--line-rate", "0", "--history-days", "0", NULL};
+    options[off ? 6 : 4] = NULL;
     server_process sp;
     ASSERT_TRUE(server_start_with(&sp, options));
     peer p[CLIENTS];
@@ -119,9 +125,10 @@ TEST(server_bench, DISABLED_relay_throughput_with_50_clients) {
     }
     double elapsed = now_seconds() - start;
     double total_lines = (double)CLIENTS * LINES_PER_ROUND * ROUNDS;
-    printf("%d members, %.0f chat lines in %.3f s: %.0f lines/s relayed, %.0f relay frames/s "
-           "delivered\n",
-           CLIENTS, total_lines, elapsed, total_lines / elapsed, total_lines * CLIENTS / elapsed);
+    printf("history %s, %d members, %.0f chat lines in %.3f s: %.0f lines/s relayed, %.0f relay "
+           "frames/s delivered\n",
+           off ? "off" : "on", CLIENTS, total_lines, elapsed, total_lines / elapsed,
+           total_lines * CLIENTS / elapsed);
     EXPECT_EQ(0, server_stop(&sp, SIGTERM, 5000));
     for (int i = 0; i < CLIENTS; i++) {
         peer_close(&p[i]);

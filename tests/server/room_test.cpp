@@ -397,3 +397,52 @@ TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_firs
     EXPECT_TRUE(room_wants_close(r, stalled) && room_reads(r, listener) && room_reads(r, talker));
     EXPECT_NE(std::string::npos, r->log.find("(S) dropped: the most unsent output")) << r->log;
 }
+
+// The history in memory, as the room drives it between the socket code's turns.
+TEST(room_history, replays_page_skip_what_was_sent_and_resent_ids_are_only_acknowledged) {
+    history h;
+    ASSERT_EQ(HISTORY_OPEN, history_open(&h, ":memory:", 0, NULL));
+    room_rules rules = {256, 8, 10000, 0, 0, 0};
+    room *r = fresh_room(&rules);
+    room_history_start(r, &h, "00000000000000ff", 100);
+    const std::string token(32, 'e'), epoch = h.epoch;
+    int a = join(r, "A");
+    for (int i = 0; i <= PAGE_LINES_LIMIT; i++) { // seqs 1..1001
+        feed(r, a, "x\r\n" + T);
+    }
+    int b = join(r, "B");
+    feed(r, a, "sent as d\r\n" + T); // 1002
+    take_output(r, b);
+    feed(r, b, register_payload(token, epoch, 0) + T);
+    std::string out = take_output(r, b);
+    EXPECT_EQ(PAGE_LINES_LIMIT + 1, std::count(out.begin(), out.end(), T[0])) << "a page, an end";
+    EXPECT_EQ("fm;;1000" + T, out.substr(out.size() - 9));
+    feed(r, a, "during the replay\r\n" + T); // 1003: in the replay, not live
+    EXPECT_EQ("", take_output(r, b));
+    feed(r, b, more_payload() + T);
+    out = take_output(r, b);
+    EXPECT_EQ(
+        printable("p1001;0;A;x\r\n" + T + "p1003;0;A;during the replay\r\n" + T + "fe;;1003" + T),
+        printable(out));
+    // Numbered lines: relayed once per client and id, acknowledged after the sender's own relay.
+    feed(r, b, numbered_line_payload(5, "hi\r\n") + T);
+    EXPECT_EQ(printable("s1004;0;B;hi\r\n" + T + "a5" + T), printable(take_output(r, b)));
+    take_output(r, a);
+    feed(r, b, numbered_line_payload(5, "hi\r\n") + T + numbered_line_payload(4, "x") + T);
+    EXPECT_EQ("a5" + T + "a4" + T, take_output(r, b)) << "ids not above the last";
+    feed(r, a, numbered_line_payload(9, "not registered\r\n") + T);
+    feed(r, a, register_payload("E" + token.substr(1), "", -1) + T); // not lower-case hex
+    EXPECT_EQ("", take_output(r, a) + take_output(r, b)) << "ignored";
+    EXPECT_NE(std::string::npos, r->log.find("(A) sent an extension frame before registering"));
+
+    // The store fails: lines go on from the last seq under the room's own epoch, with no history.
+    history_close(&h);
+    r->clock_s = 1796803200;
+    feed(r, a, "on\r\n" + T);
+    EXPECT_EQ(printable("s1005;1796803200;A;on\r\n" + T), printable(take_output(r, b)));
+    int c = open_from(r, 7);
+    EXPECT_EQ("o1;00000000000000ff" + T, take_output(r, c));
+    feed(r, b, numbered_line_payload(5, "hi\r\n") + T + register_payload(token, epoch, 1005) + T);
+    EXPECT_EQ(printable("a5" + T + "fe;1796803200;1005" + T), printable(take_output(r, b)));
+    EXPECT_NE(std::string::npos, r->log.find("history: the store was closed")) << r->log;
+}

@@ -130,6 +130,8 @@ TEST(server_service, installed_it_serves_ends_in_order_logs_the_day_and_uninstal
     EXPECT_TRUE(has(log, " 127.0.0.1:") && has(log, " (" + name + ") joined\n")) << path << ":\n"
                                                                                  << log;
 
+    const std::string history = std::string(getenv("VANTREL_WINE_PREFIX")) + "/drive_c/ProgramData";
+    EXPECT_EQ(0, access((history + "/Vantrel/history.sqlite3").c_str(), F_OK)) << "no history";
     EXPECT_EQ(0, wine(exe + " --uninstall-service", &output)) << output;
     EXPECT_NE(0, wine("sc query VantrelServer", &output)) << "still registered:\n" << output;
 }

@@ -63,12 +63,23 @@ bool server_start_with(server_process *sp, const char *const *options, int descr
     }
     argv[argc++] = "--port";
     argv[argc++] = "0";
+    bool history_named = false;
     for (size_t i = 0; options != NULL && options[i] != NULL; i++) {
-        if (argc + 1 >= sizeof argv / sizeof argv[0]) {
+        if (argc + 3 >= sizeof argv / sizeof argv[0]) {
             fprintf(stderr, "too many server options\n");
             return false;
         }
+        history_named = history_named || strncmp(options[i], "--history-", 10) == 0;
         argv[argc++] = options[i];
+    }
+    char folder[] = "/tmp/vantrel-history-XXXXXX";
+    std::string file;
+    sp->history_folder.clear();
+    if (!history_named && mkdtemp(folder) != NULL) {
+        sp->history_folder = folder;
+        file = server_path(sp->history_folder + "/history.sqlite3");
+        argv[argc++] = "--history-file";
+        argv[argc++] = file.c_str();
     }
     argv[argc] = NULL;
     char log_path[] = "/tmp/vantrel-server-log-XXXXXX";
@@ -98,7 +109,8 @@ bool server_start_with(server_process *sp, const char *const *options, int descr
         }
         dup2(out[1], 1);
         dup2(log_fd, 2);
-        close(out[0]);
+        closefrom(3); // earlier servers' logs stay open here, and would count against descriptors
+
         execv(argv[0], (char *const *)argv);
         _exit(127);
     }
@@ -155,7 +167,14 @@ int server_stop(server_process *sp, int signal_number, int timeout_ms) {
     }
     sp->pid = 0;
     close(sp->stdout_fd);
+    if (!sp->history_folder.empty() && system(("rm -rf " + sp->history_folder).c_str()) == 0) {
+        sp->history_folder.clear(); // a name of mkdtemp's, which needs no quoting
+    }
     return status;
+}
+
+std::string server_path(const std::string &path) {
+    return server_under_wine() ? "Z:" + path : path;
 }
 
 std::string server_log(const server_process *sp) {
@@ -185,6 +204,8 @@ static socklen_t socket_address(sockaddr_storage *to, const char *address, int p
 bool peer_connect(peer *p, const server_process *sp, const char *address, int receive_buffer,
                   const char *from) {
     p->received.clear();
+    p->offer.clear();
+    p->read_one = false;
     sockaddr_storage to, local;
     socklen_t to_length = socket_address(&to, address, sp->port);
     socklen_t local_length = from != NULL ? socket_address(&local, from, 0) : 0;
@@ -236,7 +257,13 @@ int peer_read_frame(peer *p, std::string *payload, int timeout_ms) {
         if (end != std::string::npos) {
             payload->assign(p->received, 0, end);
             p->received.erase(0, end + 1);
-            return PEER_FRAME;
+            bool offer = !p->read_one && payload->compare(0, 3, "o1;") == 0;
+            p->read_one = true;
+            if (!offer) {
+                return PEER_FRAME;
+            }
+            p->offer = *payload;
+            continue;
         }
         char chunk[65536];
         ssize_t got = recv(p->fd, chunk, sizeof chunk, 0);

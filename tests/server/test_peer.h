@@ -10,6 +10,8 @@ struct server_process {
     int port;
     int stdout_fd; // the listening line is read from here
     int log_fd;    // the server's standard error, appended to an unlinked file
+    // Made for this server's history alone and removed when it stops, or "".
+    std::string history_folder;
 };
 
 // Starts the server with a free port and the given options (a NULL-ended list, or NULL), waits
@@ -17,7 +19,8 @@ struct server_process {
 // killed should this test program die first.  descriptors > 0 sets its open-file limit.
 // stuck_log makes its standard error a pipe of one page that nobody reads.  With
 // VANTREL_SERVER_EXE and VANTREL_WINE_PREFIX in the environment, the server started is that
-// Windows program, under Wine.
+// Windows program, under Wine.  Unless the options name a history file or --history-days, the
+// server keeps its history in a folder of its own under /tmp, never in the user's.
 bool server_start_with(server_process *sp, const char *const *options, int descriptors = 0,
                        bool stuck_log = false);
 // With "--listen address".
@@ -27,12 +30,18 @@ bool server_under_wine(void);
 // Sends signal_number and waits up to timeout_ms.  Returns the exit status, or -1 when the
 // server had to be killed or died from a signal.
 int server_stop(server_process *sp, int signal_number, int timeout_ms);
+// A path as the server under test takes it: under Wine, on the drive that maps the whole system.
+std::string server_path(const std::string &path);
 // Everything the server has written to standard error so far.
 std::string server_log(const server_process *sp);
 
 struct peer {
     int fd;
     std::string received; // bytes read after the last complete frame
+    // The history's offer when it was the connection's first frame, as a base client ignores it;
+    // peer_read_frame never returns it.
+    std::string offer;
+    bool read_one; // a frame has come
 };
 
 // Connects to the server at an IPv4 or IPv6 address, from the local address from when given (one
