@@ -26,7 +26,7 @@ void add_entry(client_state *cs, receive_view *view, const std::string &name,
                const std::string &text, const stamp_time *when, bool said_now) {
     char stamp[TIME_STAMP_CAPACITY];
     format_time_stamp(stamp, when);
-    cs->pending_entry = compose_entry(unescape_frame_text(name), stamp,
+    cs->pending_entry = compose_entry(shown_name(unescape_frame_text(name)), stamp,
                                       disarm_relay_text(unescape_frame_text(text)));
     std::string *box = text_for_box(view, said_now);
     *box += cs->pending_entry;
@@ -66,7 +66,8 @@ void show_entries(client_state *cs, receive_view *view) {
 
 // The new list replaces the old; the transcript says who came and went since the last one.
 static void take_member_list(client_state *cs, const std::string &text, receive_view *view) {
-    std::string members = unescape_frame_text(text);
+    // Each name on a line of its own, whatever a hostile server puts in one.
+    std::string members = shown_member_list(unescape_frame_text(text));
     if (view->members_known) {
         *text_for_box(view, true) += compose_member_changes(view->members, members);
     }
