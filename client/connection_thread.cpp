@@ -155,7 +155,7 @@ static void attempt(connection_plan *plan) {
             greet_after_offer();
         }
         InterlockedExchange(&line_sent_at, 0);
-        plan_connected(plan);
+        plan_connected(plan, (long long)GetTickCount64());
         show_state(LINK_CONNECTED);
     } else if (result == -5) {
         // Abandoned: a Reconnect starts the next attempt, a stop ends the loop.
@@ -199,7 +199,7 @@ static void keep(connection_plan *plan) {
                 return;
             }
             drop_connection();
-            plan_lost(plan);
+            plan_lost(plan, (long long)GetTickCount64());
             show_state(LINK_WAITING);
             return;
         }
