@@ -9,6 +9,7 @@
 #include "client/members.h"
 #include "client/protocol.h"
 #include "client/receive_parts.h"
+#include "client/sending.h"
 
 // As much as a burst brings, in one read: every append costs the box a fixed amount besides its
 // length (its scroll bars are set again), so a flood is best shown in few appends.
@@ -31,6 +32,8 @@ void add_entry(client_state *cs, receive_view *view, const std::string &name,
     std::string *box = text_for_box(view, said_now);
     *box += cs->pending_entry;
     if (said_now) {
+        // Perhaps this client's own line coming back, which is what the watchdog waits for.
+        sending_echoed(text);
         (box == &view->held ? view->held_entries : view->waiting_entries) = true;
     }
 }
@@ -169,7 +172,6 @@ DWORD WINAPI receive_loop(LPVOID param) {
             report_lost_connection(cs);
             return 0;
         }
-        connection_bytes_arrived();
         for (int i = 0; i < got; i++) {
             if (!frame_take_byte(&frame, (unsigned char)block[i])) {
                 continue;

@@ -11,7 +11,5 @@ enum {
     // Whenever the connection's state changes; wParam is a link_state.
     WM_CONNECTION_STATE = WM_APP + 2,
     // Lines the server never took are back for the user (sending_take_given_back).
-    WM_LINES_GIVEN_BACK = WM_APP + 3,
-    // wParam 1 while a sent line has waited long for the server, 0 once none does.
-    WM_SENDING_STATE = WM_APP + 4
+    WM_LINES_GIVEN_BACK = WM_APP + 3
 };
