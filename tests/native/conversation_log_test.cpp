@@ -12,8 +12,6 @@
 #ifdef _WIN32
 static const std::string SEPARATOR = "\\";
 #else
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 static const std::string SEPARATOR = "/";
 #endif
@@ -82,37 +80,3 @@ TEST(ConversationLog, DayFilesAcrossMidnightAndOneReportWhenAWriteFails) {
     EXPECT_TRUE(remove_scratch_folder(logs));
     EXPECT_TRUE(remove_scratch_folder(folder));
 }
-
-#ifndef _WIN32
-// A disk that fills up in the middle of an entry, as a limit on the file's size makes it: the file
-// is cut back to its last whole entry; the next write that goes starts on a line of its own, with
-// the count of the entries missing.
-TEST(ConversationLog, AWriteThatDoesNotGoWholeIsCutBackToTheLastWholeEntry) {
-    std::string folder;
-    ASSERT_TRUE(make_scratch_folder(&folder));
-    const stamp_time day = {2026, 12, 7, 9, 5};
-    conversation_log_start(folder.c_str());
-    ASSERT_EQ(0, conversation_log_write("MESSAGE:a\r\n", &day));
-    const std::string kept = "\r\n\x81\x9f x\r\n\x82\xa0"; // an entry of あ, 10 bytes
-    rlimit old_limit, limit;
-    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old_limit));
-    limit = old_limit;
-    limit.rlim_cur = 11 + 10 + 7;
-    void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limit));
-    int first = conversation_log_write(kept + "\r\n\x81\x9f y\r\nlost\r\n", &day);
-    int second = conversation_log_write("MESSAGE:b\r\n", &day);
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    signal(SIGXFSZ, old_handler);
-    EXPECT_EQ(-1, first);
-    EXPECT_EQ(0, second) << "told twice";
-    const std::string path = folder + "/2026-12-07.txt";
-    EXPECT_EQ("MESSAGE:a\r\n" + kept, read_file(path));
-    EXPECT_EQ(0, conversation_log_write("MESSAGE:c\r\n", &day));
-    EXPECT_EQ("MESSAGE:a\r\n" + kept + "\r\n" + compose_unlogged_line(2) + "MESSAGE:c\r\n",
-              read_file(path));
-    conversation_log_start(NULL);
-    remove(path.c_str());
-    EXPECT_TRUE(remove_scratch_folder(folder));
-}
-#endif
