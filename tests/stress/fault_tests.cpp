@@ -945,14 +945,10 @@ TEST_F(Floods, ClosingDuringAFloodEndsTheProcessWithCodeZeroWithinASecond) {
 typedef ProgramTest FullDisk;
 
 static std::string file_bytes(const std::string &path) {
-    std::string bytes;
-    if (FILE *file = fopen(path.c_str(), "rb")) {
-        for (int c; (c = fgetc(file)) != EOF;) {
-            bytes.push_back((char)c);
-        }
-        fclose(file);
-    }
-    return bytes;
+    std::string bytes(1 << 20, '\0');
+    FILE *file = fopen(path.c_str(), "rb");
+    bytes.resize(file != NULL ? fread(&bytes[0], 1, bytes.size(), file) : 0);
+    return file != NULL && fclose(file) == 0 ? bytes : "";
 }
 
 // The log folder on the tmpfs of 64 KiB that ctest's fault_tests_full_disk mounts
