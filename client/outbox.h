@@ -23,8 +23,8 @@ struct outbox_line {
     long long id;
     std::string chat;  // the chat frame's payload: the text, escaped, and CR LF
     long long sent_ms; // when the user sent it
-    // The connection it last went out on (0: none yet).  A line goes out again on every new
-    // connection until it is acknowledged.
+    // The connection it last went out on (0: none yet).  A line with an id goes out again on
+    // every new connection until it is acknowledged.
     unsigned connection;
     bool numbered;    // it went out with its id, so waits for the acknowledgement, not the echo
     long long out_ms; // when it last went out
