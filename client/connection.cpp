@@ -21,6 +21,9 @@ int g_keepalive_seconds = DEFAULT_KEEPALIVE_SECONDS;
 static volatile LONG stop_requested;
 static volatile LONG lost;
 static volatile LONG refused;
+// Whether chat_socket is open, for the window's thread: it must never wait for socket_lock, which
+// a send holds for as long as SEND_TIMEOUT_MS.
+static volatile LONG socket_open;
 
 // The window's thread sends on chat_socket while the connection's thread may close it: the lock
 // keeps a close out of the middle of a frame, and a send away from a handle already closed.
@@ -54,14 +57,12 @@ static void close_chat_socket(client_state *cs) {
         shutdown(cs->chat_socket, SD_BOTH);
         closesocket(cs->chat_socket);
         cs->chat_socket = INVALID_SOCKET;
+        InterlockedExchange(&socket_open, 0);
     }
 }
 
 bool connection_usable(void) {
-    AcquireSRWLockShared(&socket_lock);
-    bool open = g_client.chat_socket != INVALID_SOCKET;
-    ReleaseSRWLockShared(&socket_lock);
-    return open && !connection_lost();
+    return InterlockedCompareExchange(&socket_open, 0, 0) != 0 && !connection_lost();
 }
 
 void break_connection(void) {
@@ -158,6 +159,10 @@ static int connect_address(const addrinfo *address, const attempt_control *contr
     return 0;
 }
 
+static void set_send_timeout(SOCKET s, DWORD timeout_ms) {
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&timeout_ms, sizeof timeout_ms);
+}
+
 // Keep-alive finds a server that vanished while the connection was idle: Windows sends ten probes
 // after the idle time, so with probes a tenth of it apart the loss shows within twice
 // g_keepalive_seconds.  Wine takes whole seconds, at least 1, and Linux beneath it sends nine.
@@ -176,8 +181,7 @@ static void set_socket_options(SOCKET s) {
     DWORD retransmit_seconds = 2 * (DWORD)g_keepalive_seconds;
     setsockopt(s, IPPROTO_TCP, TCP_MAXRT, (const char *)&retransmit_seconds,
                sizeof retransmit_seconds);
-    DWORD send_timeout_ms = SEND_TIMEOUT_MS;
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&send_timeout_ms, sizeof send_timeout_ms);
+    set_send_timeout(s, SEND_TIMEOUT_MS);
 }
 
 int connect_to_server(const attempt_control *control) {
@@ -215,6 +219,7 @@ int connect_to_server(const attempt_control *control) {
     set_socket_options(s);
     AcquireSRWLockExclusive(&socket_lock);
     cs->chat_socket = s;
+    InterlockedExchange(&socket_open, 1);
     ReleaseSRWLockExclusive(&socket_lock);
     // The flags belong to the new connection; the old thread, if any, has already ended.
     InterlockedExchange(&stop_requested, 0);
@@ -257,7 +262,9 @@ int send_frame(client_state *cs, const std::string &payload) {
     int result = cs->chat_socket == INVALID_SOCKET ? -1 : 0;
     DWORD start = GetTickCount();
     size_t sent = 0;
-    // Each send gives up after SEND_TIMEOUT_MS (SO_SNDTIMEO); the clock bounds the whole frame.
+    bool shortened = false;
+    // Each send gives up after SEND_TIMEOUT_MS (SO_SNDTIMEO); after a part went, the rest has
+    // only what is left of that time, so the whole frame is bounded by it.
     while (result == 0 && sent < bytes.size()) {
         size_t left = bytes.size() - sent;
         int chunk = left > 0x7fffffff ? 0x7fffffff : (int)left;
@@ -267,12 +274,18 @@ int send_frame(client_state *cs, const std::string &payload) {
             break;
         }
         sent += (size_t)taken;
-        if (sent < bytes.size() && GetTickCount() - start >= (DWORD)SEND_TIMEOUT_MS) {
+        DWORD elapsed = GetTickCount() - start;
+        if (sent < bytes.size() && elapsed >= (DWORD)SEND_TIMEOUT_MS) {
             result = -1;
+        } else if (sent < bytes.size()) {
+            shortened = true;
+            set_send_timeout(cs->chat_socket, (DWORD)SEND_TIMEOUT_MS - elapsed);
         }
     }
     if (result != 0) {
         close_chat_socket(cs);
+    } else if (shortened) {
+        set_send_timeout(cs->chat_socket, SEND_TIMEOUT_MS);
     }
     ReleaseSRWLockExclusive(&socket_lock);
     return result;

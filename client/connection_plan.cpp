@@ -35,6 +35,7 @@ static void wait_next(connection_plan *p) {
 void plan_start(connection_plan *p, unsigned salt) {
     p->random = salt != 0 ? salt : 0x9E3779B9u;
     p->wait_ms = 0;
+    p->connected_ms = 0;
     begin_outage(p);
     p->state = LINK_CONNECTING;
 }
@@ -46,13 +47,18 @@ bool plan_attempt_failed(connection_plan *p) {
     return first;
 }
 
-void plan_connected(connection_plan *p) {
-    begin_outage(p);
+void plan_connected(connection_plan *p, long long now_ms) {
+    p->outage_shown = false;
+    p->connected_ms = now_ms;
     p->state = LINK_CONNECTED;
 }
 
-void plan_lost(connection_plan *p) {
+void plan_lost(connection_plan *p, long long now_ms) {
+    int waits = p->waits;
     begin_outage(p);
+    if (now_ms - p->connected_ms < STABLE_CONNECTION_MS) {
+        p->waits = waits;
+    }
     wait_next(p);
 }
 

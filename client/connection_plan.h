@@ -11,13 +11,17 @@ enum link_state {
 
 // Retry waits before the jitter: 1, 2, 4, 8 and 16 s, then every 30 s.
 enum { RETRY_FIRST_MS = 1000, RETRY_LONGEST_MS = 30000 };
+// Only a connection that stayed up this long starts the schedule over when it is lost: a server
+// that ends every connection at once is called back on the schedule, not every second.
+enum { STABLE_CONNECTION_MS = 30000 };
 
 struct connection_plan {
     link_state state;
-    int waits;         // retry waits so far since the last connection or Reconnect
-    bool outage_shown; // the cannot-connect line has been added for the current outage
-    unsigned random;   // the jitter's generator, never 0
-    long long wait_ms; // in LINK_WAITING: how long until the next attempt
+    int waits;              // retry waits so far since the last stable connection or Reconnect
+    bool outage_shown;      // the cannot-connect line has been added for the current outage
+    unsigned random;        // the jitter's generator, never 0
+    long long wait_ms;      // in LINK_WAITING: how long until the next attempt
+    long long connected_ms; // in LINK_CONNECTED: when the connection came up
 };
 
 // The first attempt, now.  salt differs between clients, so that their retries spread out.
@@ -27,10 +31,12 @@ void plan_start(connection_plan *p, unsigned salt);
 // which the transcript tells once.
 bool plan_attempt_failed(connection_plan *p);
 
-void plan_connected(connection_plan *p);
+// Times are milliseconds of any clock that only goes forward.
+void plan_connected(connection_plan *p, long long now_ms);
 
-// The connection was lost: wait before the next attempt; a new outage begins.
-void plan_lost(connection_plan *p);
+// The connection was lost: wait before the next attempt; a new outage begins.  The schedule
+// starts over only when the connection had lasted STABLE_CONNECTION_MS.
+void plan_lost(connection_plan *p, long long now_ms);
 
 void plan_refused(connection_plan *p);
 

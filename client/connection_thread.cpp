@@ -13,14 +13,13 @@
 #include "client/sending.h"
 #include "client/window_messages.h"
 
-// A line's echo normally comes back within milliseconds; this is long next to any real delay.
+// A line's echo or acknowledgement normally comes back within milliseconds; this is long next to
+// any real delay.
 enum { WATCHDOG_FLOOR_MS = 10000 };
 
 static HANDLE thread;
 static volatile LONG stop_flag;
 static volatile LONG reconnect_flag;
-// GetTickCount of the oldest line the user sent that nothing has arrived since; 0: none.
-static volatile LONG line_sent_at;
 
 // Set for anything the thread must look at now: a Reconnect, the end, a line sent.
 static HANDLE connection_wake_event(void) {
@@ -42,17 +41,6 @@ static bool connection_abandon_requested(void) {
     return stopping() || InterlockedCompareExchange(&reconnect_flag, 0, 0) != 0;
 }
 
-void connection_line_sent(void) {
-    // 0 means no line: a send at tick 0 is noted a millisecond early instead.
-    DWORD now = GetTickCount();
-    InterlockedCompareExchange(&line_sent_at, (LONG)(now != 0 ? now : now - 1), 0);
-    SetEvent(connection_wake_event());
-}
-
-void connection_bytes_arrived(void) {
-    InterlockedExchange(&line_sent_at, 0);
-}
-
 void connection_line_queued(void) {
     SetEvent(connection_wake_event());
 }
@@ -62,43 +50,34 @@ void connection_line_acknowledged(long long id) {
     SetEvent(connection_wake_event());
 }
 
-// Milliseconds until the oldest unanswered line is overdue; INFINITE when none waits.
+// Milliseconds until the oldest line in flight on this connection is overdue: the server has
+// neither acknowledged nor echoed it.  Only the line itself counts: a server that trickles other
+// bytes does not keep a dead line alive.  INFINITE when none waits.
 static DWORD watchdog_remaining(void) {
-    DWORD sent = (DWORD)InterlockedCompareExchange(&line_sent_at, 0, 0);
-    if (sent == 0) {
+    long long sent = sending_in_flight_since();
+    if (sent < 0) {
         return INFINITE;
     }
-    DWORD limit = 2000 * (DWORD)g_keepalive_seconds;
+    long long limit = 2000 * (long long)g_keepalive_seconds;
     if (limit < WATCHDOG_FLOOR_MS) {
         limit = WATCHDOG_FLOOR_MS;
     }
-    DWORD elapsed = GetTickCount() - sent;
-    return elapsed >= limit ? 0 : limit - elapsed;
+    long long elapsed = (long long)GetTickCount64() - sent;
+    return elapsed >= limit ? 0 : (DWORD)(limit - elapsed);
 }
 
 static void show_state(link_state state) {
     PostMessageW(g_client.main_window, WM_CONNECTION_STATE, (WPARAM)state, 0);
 }
 
-// Whether the title says that lines wait for the server, as the window was last told.
-static bool slow_shown;
-
-// Lines unacknowledged for too long go back to the user, and the title says whether any has
-// waited long; both whatever the connection's state.  The milliseconds until this is next due.
-static DWORD look_after_waiting_lines(bool connected) {
+// Lines unacknowledged for too long go back to the user, whatever the connection's state (the
+// title's word on waiting lines is the window's own, from its timer).  The milliseconds until
+// this is next due.
+static DWORD look_after_waiting_lines(void) {
     if (sending_give_up()) {
         append_to_transcript(&g_client, TRANSCRIPT_GIVEN_BACK);
     }
-    bool slow = connected && sending_due_in(OUTBOX_SLOW_MS) == 0;
-    if (slow != slow_shown) {
-        slow_shown = slow;
-        PostMessageW(g_client.main_window, WM_SENDING_STATE, slow, 0);
-    }
     long long next = sending_due_in(OUTBOX_GIVE_UP_MS);
-    if (connected && !slow) {
-        long long slow_in = sending_due_in(OUTBOX_SLOW_MS);
-        next = next < 0 || (slow_in >= 0 && slow_in < next) ? slow_in : next;
-    }
     return next < 0 ? INFINITE : (DWORD)next;
 }
 
@@ -154,8 +133,7 @@ static void attempt(connection_plan *plan) {
         if (resume) {
             greet_after_offer();
         }
-        InterlockedExchange(&line_sent_at, 0);
-        plan_connected(plan);
+        plan_connected(plan, (long long)GetTickCount64());
         show_state(LINK_CONNECTED);
     } else if (result == -5) {
         // Abandoned: a Reconnect starts the next attempt, a stop ends the loop.
@@ -180,7 +158,7 @@ static void keep(connection_plan *plan) {
         if (!catch_up_replaying()) {
             sending_send_waiting(&g_client);
         }
-        DWORD wait = sooner(watchdog_remaining(), look_after_waiting_lines(true));
+        DWORD wait = sooner(watchdog_remaining(), look_after_waiting_lines());
         // The offer's event stays set once it came, so it is only waited for until then.
         DWORD woke = WaitForMultipleObjects(registered ? 2 : 3, events, FALSE, wait);
         if (stopping()) {
@@ -199,7 +177,7 @@ static void keep(connection_plan *plan) {
                 return;
             }
             drop_connection();
-            plan_lost(plan);
+            plan_lost(plan, (long long)GetTickCount64());
             show_state(LINK_WAITING);
             return;
         }
@@ -208,7 +186,6 @@ static void keep(connection_plan *plan) {
         }
         if (woke == WAIT_TIMEOUT && watchdog_remaining() == 0) {
             // The receive thread wakes to a closed socket and reports the loss itself.
-            InterlockedExchange(&line_sent_at, 0);
             note_connection_lost();
             break_connection();
         }
@@ -227,7 +204,7 @@ static void wait_for_retry(connection_plan *plan) {
             plan_wait_over(plan);
             return;
         }
-        DWORD wait = sooner((DWORD)plan->wait_ms - elapsed, look_after_waiting_lines(false));
+        DWORD wait = sooner((DWORD)plan->wait_ms - elapsed, look_after_waiting_lines());
         WaitForSingleObject(connection_wake_event(), wait);
     }
 }

@@ -20,11 +20,10 @@ void connection_reconnect(void);
 int connection_stop(void);
 bool connection_running(void);
 
-// A line the user sent.  The server relays every line back to its sender, so when nothing at all
-// arrives within the watchdog's time the link is dead, whether or not the system has noticed.
-void connection_line_sent(void);
-// Anything that arrived from the server.
-void connection_bytes_arrived(void);
+// The server relays every line back to its sender, and acknowledges it where it keeps history:
+// when a line sent gets neither within the watchdog's time (twice the keep-alive, at least 10 s),
+// the link is dead, whether or not the system has noticed.  The outbox keeps the time
+// (sending_in_flight_since).
 
 // The window's thread queued a line for the connection's thread to send (or the receive thread
 // saw a replay end, after which the lines waiting may go).

@@ -29,9 +29,18 @@ struct stamp_time {
 void format_time_stamp(char *out, const stamp_time *t);
 
 // A relayed text as the transcript may show it: no line of it can pass for a line the client
-// writes itself.  At the start of each line, after any spaces (ASCII, ideographic, tab), "◆"
-// becomes "◇" and the colon of "MESSAGE:" becomes "：".  Everything else stays byte for byte.
+// writes itself.  At the start of each line the box shows (after CR LF, a lone LF or a lone CR),
+// after whatever shows as blank there (spaces, tabs, ideographic spaces, other control bytes, and
+// escapes of blank characters such as &#x00A0), "◆" becomes "◇" and the colon of "MESSAGE:"
+// becomes "：".  Everything else stays byte for byte.
 std::string disarm_relay_text(const std::string &text);
+
+// A name from the server as the client shows and logs it: control bytes (0x00-0x1F, 0x7F) become
+// "_", as the server makes them, so that no name breaks a line; a lead byte cut off at the end is
+// dropped.
+std::string shown_name(const std::string &name);
+// The same for each name of a member list, whose names each end in CR LF.
+std::string shown_member_list(const std::string &list);
 
 // "\r\n◆ " + name + " の発言 " + stamp + " : \r\n" + text.
 std::string compose_entry(const std::string &name, const char *stamp, const std::string &text);

@@ -25,6 +25,8 @@ bool outbox_add(outbox *o, const std::string &chat, long long now_ms) {
     line->chat = chat;
     line->sent_ms = now_ms;
     line->connection = 0;
+    line->numbered = false;
+    line->out_ms = 0;
     return true;
 }
 
@@ -47,26 +49,70 @@ static void remove_at(outbox *o, int i) {
     o->count--;
 }
 
-void outbox_sent(outbox *o, outbox_line *line, unsigned connection, bool acknowledged_later) {
+void outbox_sent(outbox *, outbox_line *line, unsigned connection, bool numbered,
+                 long long now_ms) {
     line->connection = connection;
-    if (!acknowledged_later) {
-        for (int i = 0; i < o->count; i++) {
-            if (at(o, i) == line) {
-                remove_at(o, i);
-                return;
-            }
-        }
-    }
+    line->numbered = numbered;
+    line->out_ms = now_ms;
 }
 
 bool outbox_acknowledge(outbox *o, long long id) {
     for (int i = 0; i < o->count; i++) {
-        if (at(o, i)->id == id && at(o, i)->connection != 0) {
+        if (at(o, i)->id == id && at(o, i)->connection != 0 && at(o, i)->numbered) {
             remove_at(o, i);
             return true;
         }
     }
     return false;
+}
+
+static bool awaits_echo(const outbox_line *line) {
+    return line->connection != 0 && !line->numbered;
+}
+
+bool outbox_echoed(outbox *o, const std::string &chat) {
+    for (int i = 0; i < o->count; i++) {
+        if (awaits_echo(at(o, i))) {
+            if (at(o, i)->chat != chat) {
+                return false;
+            }
+            remove_at(o, i);
+            return true;
+        }
+    }
+    return false;
+}
+
+void outbox_forget_unnumbered(outbox *o) {
+    for (int i = o->count - 1; i >= 0; i--) {
+        if (awaits_echo(at(o, i))) {
+            remove_at(o, i);
+        }
+    }
+}
+
+long long outbox_in_flight_since(const outbox *o, unsigned connection) {
+    for (int i = 0; i < o->count; i++) {
+        const outbox_line *line = &o->lines[(o->first + i) % OUTBOX_CAPACITY];
+        if (line->connection == connection) {
+            return line->out_ms;
+        }
+    }
+    return -1;
+}
+
+int outbox_take_from(outbox *o, long long id, std::string *taken) {
+    int from = 0;
+    while (from < o->count && at(o, from)->id != id) {
+        from++;
+    }
+    int count = o->count - from;
+    for (int i = from; i < o->count; i++) {
+        *taken += at(o, i)->chat;
+        std::string().swap(at(o, i)->chat);
+    }
+    o->count = from;
+    return count;
 }
 
 int outbox_give_up(outbox *o, long long now_ms, std::string *given_up) {

@@ -3,7 +3,10 @@
 //
 // With a server that keeps history every line carries an id and stays here until its
 // acknowledgement, so that a connection lost with lines in flight sends them again, in order, on
-// the next one, and the room sees each once.  With any other server a line leaves once sent.
+// the next one, and the room sees each once.  With any other server a line stays until its echo
+// (the server relays every line back to its sender), and is not sent again on a new connection.
+// Either way a line is here until the server has shown it has the line, which is what the title
+// and the watchdog go by.
 #pragma once
 
 #include <string>
@@ -20,9 +23,11 @@ struct outbox_line {
     long long id;
     std::string chat;  // the chat frame's payload: the text, escaped, and CR LF
     long long sent_ms; // when the user sent it
-    // The connection it last went out on (0: none yet).  A line goes out again on every new
-    // connection until it is acknowledged.
+    // The connection it last went out on (0: none yet).  A line with an id goes out again on
+    // every new connection until it is acknowledged.
     unsigned connection;
+    bool numbered;    // it went out with its id, so waits for the acknowledgement, not the echo
+    long long out_ms; // when it last went out
 };
 
 struct outbox {
@@ -39,11 +44,28 @@ bool outbox_add(outbox *o, const std::string &chat, long long now_ms);
 // The oldest line not yet sent on connection, or NULL.
 outbox_line *outbox_next_to_send(outbox *o, unsigned connection);
 
-// The line went out; with a server that acknowledges it stays until then, else it leaves now.
-void outbox_sent(outbox *o, outbox_line *line, unsigned connection, bool acknowledged_later);
+// The line goes out at now_ms, with its id or without.
+void outbox_sent(outbox *o, outbox_line *line, unsigned connection, bool numbered,
+                 long long now_ms);
 
 // The server stored the line with this id.  False when no such line waits (a server that lies).
 bool outbox_acknowledge(outbox *o, long long id);
+
+// A line said now whose text (as it came, escapes and all) is chat: when it is the oldest line
+// that went out without an id, that is its echo and it leaves.  False otherwise (someone else's).
+bool outbox_echoed(outbox *o, const std::string &chat);
+
+// A new connection: lines that went out without an id leave, since no server can tell whether it
+// had them, and none may reach the room twice.
+void outbox_forget_unnumbered(outbox *o);
+
+// When the oldest line that went out on connection and still waits for the server went out; -1
+// when none does.
+long long outbox_in_flight_since(const outbox *o, unsigned connection);
+
+// Takes out the line with this id and every line after it, oldest first, their payloads appended
+// to *taken (a send without ids that failed: they go back to the user, in order).  How many.
+int outbox_take_from(outbox *o, long long id, std::string *taken);
 
 // Takes out every line unacknowledged for OUTBOX_GIVE_UP_MS by now_ms, oldest first, and appends
 // their chat payloads to *given_up.  Returns how many.

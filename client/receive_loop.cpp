@@ -9,6 +9,7 @@
 #include "client/members.h"
 #include "client/protocol.h"
 #include "client/receive_parts.h"
+#include "client/sending.h"
 
 // As much as a burst brings, in one read: every append costs the box a fixed amount besides its
 // length (its scroll bars are set again), so a flood is best shown in few appends.
@@ -29,11 +30,13 @@ void add_entry(client_state *cs, receive_view *view, const std::string &name,
                const std::string &text, const stamp_time *when, bool said_now) {
     char stamp[TIME_STAMP_CAPACITY];
     format_time_stamp(stamp, when);
-    cs->pending_entry = compose_entry(unescape_frame_text(name), stamp,
+    cs->pending_entry = compose_entry(shown_name(unescape_frame_text(name)), stamp,
                                       disarm_relay_text(unescape_frame_text(text)));
     std::string *box = text_for_box(view, said_now);
     *box += cs->pending_entry;
     if (said_now) {
+        // Perhaps this client's own line coming back, which is what the watchdog waits for.
+        sending_echoed(text);
         (box == &view->held ? view->held_entries : view->waiting_entries) = true;
     }
 }
@@ -69,7 +72,8 @@ void show_entries(client_state *cs, receive_view *view) {
 
 // The new list replaces the old; the transcript says who came and went since the last one.
 static void take_member_list(client_state *cs, const std::string &text, receive_view *view) {
-    std::string members = unescape_frame_text(text);
+    // Each name on a line of its own, whatever a hostile server puts in one.
+    std::string members = shown_member_list(unescape_frame_text(text));
     if (view->members_known) {
         *text_for_box(view, true) += compose_member_changes(view->members, members);
     }
@@ -171,7 +175,6 @@ DWORD WINAPI receive_loop(LPVOID param) {
             report_lost_connection(cs);
             return 0;
         }
-        connection_bytes_arrived();
         for (int i = 0; i < got; i++) {
             if (!frame_take_byte(&frame, (unsigned char)block[i])) {
                 continue;

@@ -37,24 +37,21 @@ bool sending_queue(const std::string &chat) {
 void sending_new_connection(void) {
     connection_number = connection_number == 0xFFFFFFFFu ? 1 : connection_number + 1;
     with_ids = false;
+    AcquireSRWLockExclusive(&lock);
+    if (box_ready) {
+        outbox_forget_unnumbered(&box);
+    }
+    ReleaseSRWLockExclusive(&lock);
 }
 
 void sending_with_ids(void) {
     with_ids = true;
 }
 
-// Hands a line that cannot go out back to the user.
-static void give_back(const std::string &chat) {
-    AcquireSRWLockExclusive(&lock);
-    given_back += chat;
-    ReleaseSRWLockExclusive(&lock);
-    PostMessageW(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
-}
-
 int sending_send_waiting(client_state *cs) {
     for (;;) {
-        // The line is marked sent before it goes, so an acknowledgement that comes back at once
-        // finds it; a copy goes out, since the window's thread may queue meanwhile.
+        // The line is marked sent before it goes, so an acknowledgement or echo that comes back
+        // at once finds it; a copy goes out, since the window's thread may queue meanwhile.
         AcquireSRWLockExclusive(&lock);
         outbox_line *line = box_ready ? outbox_next_to_send(&box, connection_number) : NULL;
         if (line == NULL) {
@@ -63,16 +60,20 @@ int sending_send_waiting(client_state *cs) {
         }
         long long id = line->id;
         std::string chat = line->chat;
-        outbox_sent(&box, line, connection_number, with_ids);
+        outbox_sent(&box, line, connection_number, with_ids, now_ms());
         ReleaseSRWLockExclusive(&lock);
 
         if (send_frame(cs, with_ids ? numbered_line_payload(id, chat) : chat) != 0) {
+            // Without ids nothing can go again without the risk of going twice: this line and
+            // those behind it go back to the user, in order.
             if (!with_ids) {
-                give_back(chat);
+                AcquireSRWLockExclusive(&lock);
+                outbox_take_from(&box, id, &given_back);
+                ReleaseSRWLockExclusive(&lock);
+                PostMessageW(g_client.main_window, WM_LINES_GIVEN_BACK, 0, 0);
             }
             return -1;
         }
-        connection_line_sent();
     }
 }
 
@@ -82,6 +83,21 @@ void sending_acknowledged(long long id) {
         outbox_acknowledge(&box, id);
     }
     ReleaseSRWLockExclusive(&lock);
+}
+
+void sending_echoed(const std::string &text) {
+    AcquireSRWLockExclusive(&lock);
+    if (box_ready) {
+        outbox_echoed(&box, text);
+    }
+    ReleaseSRWLockExclusive(&lock);
+}
+
+long long sending_in_flight_since(void) {
+    AcquireSRWLockShared(&lock);
+    long long since = box_ready ? outbox_in_flight_since(&box, connection_number) : -1;
+    ReleaseSRWLockShared(&lock);
+    return since;
 }
 
 bool sending_give_up(void) {
@@ -99,6 +115,10 @@ long long sending_due_in(long long wait_ms) {
     long long due = box_ready ? outbox_due_in(&box, now_ms(), wait_ms) : -1;
     ReleaseSRWLockShared(&lock);
     return due;
+}
+
+bool sending_slow(void) {
+    return sending_due_in(OUTBOX_SLOW_MS) == 0;
 }
 
 std::u16string sending_take_given_back(void) {

@@ -12,8 +12,6 @@ enum {
     WM_CONNECTION_STATE = WM_APP + 2,
     // Lines the server never took are back for the user (sending_take_given_back).
     WM_LINES_GIVEN_BACK = WM_APP + 3,
-    // wParam 1 while a sent line has waited long for the server, 0 once none does.
-    WM_SENDING_STATE = WM_APP + 4,
     // The count of entries the user has not scrolled down to changed (transcript_unread).
     WM_UNREAD_COUNT = WM_APP + 5
 };

@@ -91,9 +91,12 @@ static void reconnect(void) {
     }
 }
 
-// The connection's state and whether sent lines wait for the server, as last told.
+// The connection's state as last told, and whether sent lines wait for the server, as the timer
+// last found.  The timer asks the outbox itself: the connection's thread may be held in a send
+// for seconds, just when lines wait, and could not say so.
 static WPARAM link_state_now = LINK_CONNECTING;
 static bool lines_waiting;
+enum { SENDING_TIMER = 1 };
 
 // The title, and with it the taskbar button, says whether the user can be heard, then whether
 // the user's lines wait, then how many entries came below where the user reads.
@@ -155,6 +158,7 @@ static void on_create(HWND window) {
     // The window shows at once, whatever the server does: connecting is the connection's own
     // thread's work, and it tells the window how it goes.
     connection_start();
+    SetTimer(window, SENDING_TIMER, SENDING_CHECK_MS, NULL);
 }
 
 // The other way round: the threads that write into the children have ended (the goodbye sent)
@@ -192,9 +196,11 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
         link_state_now = wparam;
         show_title(window);
         return 0;
-    case WM_SENDING_STATE:
-        lines_waiting = wparam != 0;
-        show_title(window);
+    case WM_TIMER:
+        if (wparam == SENDING_TIMER && sending_slow() != lines_waiting) {
+            lines_waiting = !lines_waiting;
+            show_title(window);
+        }
         return 0;
     case WM_UNREAD_COUNT:
         show_title(window);

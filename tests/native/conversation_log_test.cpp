@@ -51,8 +51,8 @@ TEST(ConversationLog, DayFilesAcrossMidnightAndOneReportWhenAWriteFails) {
     EXPECT_EQ("three\r\n", read_file(sub + SEPARATOR + "2027-01-01.txt"));
     EXPECT_STREQ("", conversation_log_failed_path());
 
-    // A folder that is a file; natively also a day file whose every write fails.  Told once, then
-    // the log stays off.
+    // A folder that is a file; natively also a day file whose every write fails.  Told once; the
+    // next write that goes says how many entries are missing.
     const std::string not_a_folder = folder + SEPARATOR + "memo.ini";
     ASSERT_TRUE(write_file(not_a_folder, "x"));
     const std::string unwritable[] = {not_a_folder, sub};
@@ -70,7 +70,8 @@ TEST(ConversationLog, DayFilesAcrossMidnightAndOneReportWhenAWriteFails) {
     }
     conversation_log_start(NULL);
     EXPECT_EQ("x", read_file(not_a_folder));
-    EXPECT_EQ("three\r\n", read_file(sub + SEPARATOR + "2027-01-01.txt"));
+    const std::string resumed = cases == 2 ? compose_unlogged_line(1) + "later\r\n" : "";
+    EXPECT_EQ("three\r\n" + resumed, read_file(sub + SEPARATOR + "2027-01-01.txt"));
 
     for (const char *day : {"2026-12-30.txt", "2026-12-31.txt", "2027-01-01.txt"}) {
         remove((sub + SEPARATOR + day).c_str());

@@ -73,3 +73,28 @@ TEST(Entry, ConnectionLinesInShiftJis) {
                           "\xad\x8c\xbe 3 \x8c\x8f\r\n"),
               compose_missed_count(3));
 }
+
+TEST(Entry, NoRelayedLineOrNamePassesForTheClientsOwn) {
+    const struct {
+        std::string text, shown;
+    } texts[] = {
+        // After CR LF, a lone LF or a lone CR; after VT, FF, tab, ideographic space and
+        // escapes of blanks in either case, a surrogate pair's included (U+E0020); ◆ as ◇.
+        {"a\r\n\x81\x9f\n\x81\x9f\r\x81\x9f", "a\r\n\x81\x9e\n\x81\x9e\r\x81\x9e"},
+        {"\x0b\x0c\t\x81\x40&#x00a0&#x00A0&#xFEFF&#xDB40&#xDC20\x81\x9f",
+         "\x0b\x0c\t\x81\x40&#x00a0&#x00A0&#xFEFF&#xDB40&#xDC20\x81\x9e"},
+        {"x&#x2028MESSAGE:\nMESSAGE:", "x&#x2028MESSAGE\x81\x46\nMESSAGE\x81\x46"},
+        // Not at a line start, or after what shows as text: &#x3042 (あ has bytes), an escaped
+        // "&" whose "#x00A0" is never read again.
+        {"x\x81\x9f &#x3042\x81\x9f", "x\x81\x9f &#x3042\x81\x9f"},
+        {"&#x0026#x00A0\x81\x9f", "&#x0026#x00A0\x81\x9f"},
+    };
+    for (const auto &t : texts) {
+        EXPECT_EQ(t.shown, disarm_relay_text(t.text)) << t.text;
+    }
+    // Names and each name of a member list: no control byte, no cut lead byte.
+    EXPECT_EQ("Taro__\x81\x9f Fake", shown_name("Taro\r\n\x81\x9f Fake"));
+    EXPECT_EQ("__A", shown_name("\x7f\x01"
+                                "A\x81"));
+    EXPECT_EQ("A\r\nB_C_D_\r\n\r\nE", shown_member_list("A\r\nB\rC\nD\r\r\n\r\nE"));
+}

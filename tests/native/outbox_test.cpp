@@ -16,7 +16,7 @@ TEST(Outbox, ResendsInOrderUntilAcknowledgedAndGivesUpAfterTenMinutes) {
     std::string sent;
     for (outbox_line *l; (l = outbox_next_to_send(&o, 1)) != NULL;) {
         sent += l->chat;
-        outbox_sent(&o, l, 1, true);
+        outbox_sent(&o, l, 1, true, 0);
     }
     EXPECT_EQ(sent, "a\r\nb\r\nc\r\n");
     EXPECT_FALSE(outbox_acknowledge(&o, 99)) << "an id never sent";
@@ -28,12 +28,13 @@ TEST(Outbox, ResendsInOrderUntilAcknowledgedAndGivesUpAfterTenMinutes) {
     outbox_line *l = outbox_next_to_send(&o, 2);
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->id, 1);
-    outbox_sent(&o, l, 2, true);
+    outbox_sent(&o, l, 2, true, 4000);
     l = outbox_next_to_send(&o, 2);
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->id, 3);
-    outbox_sent(&o, l, 2, true);
+    outbox_sent(&o, l, 2, true, 5000);
     EXPECT_EQ(outbox_next_to_send(&o, 2), nullptr);
+    EXPECT_EQ(outbox_in_flight_since(&o, 2), 4000) << "the watchdog goes by the oldest";
 
     std::string given;
     EXPECT_EQ(outbox_give_up(&o, OUTBOX_GIVE_UP_MS - 1, &given), 0);
@@ -41,11 +42,14 @@ TEST(Outbox, ResendsInOrderUntilAcknowledgedAndGivesUpAfterTenMinutes) {
     EXPECT_EQ(given, "a\r\nc\r\n");
     EXPECT_EQ(outbox_due_in(&o, 0, OUTBOX_SLOW_MS), -1);
 
-    // Without acknowledgements a line leaves once sent; a full outbox refuses the next.
+    // Without ids a line leaves with its echo, never someone else's line; a full outbox refuses
+    // the next.
     for (int i = 0; i < OUTBOX_CAPACITY; i++) {
         ASSERT_TRUE(outbox_add(&o, "x\r\n", 0));
     }
     EXPECT_FALSE(outbox_add(&o, "y\r\n", 0));
-    outbox_sent(&o, outbox_next_to_send(&o, 3), 3, false);
+    outbox_sent(&o, outbox_next_to_send(&o, 3), 3, false, 0);
+    EXPECT_FALSE(outbox_echoed(&o, "y\r\n"));
+    EXPECT_TRUE(outbox_echoed(&o, "x\r\n"));
     EXPECT_TRUE(outbox_add(&o, "y\r\n", 0));
 }

@@ -355,16 +355,22 @@ TEST(LoadSettings, MissingFileIsReportedPerLookupAndKeepsDestinations) {
 }
 
 TEST(Reconnecting, WaitsKeepTheirScheduleAndSpreadAndNumbersFallBackToDefaults) {
-    // Each step, then whether the cannot-connect line is due and the wait before jitter (0: none).
+    // Each step at a time, then whether the cannot-connect line is due and the wait before jitter
+    // (0: none).  A connection lost within 30 s of coming up goes on with the schedule.
     enum { FAIL, CONNECT, LOSE, RECONNECT };
     const struct {
         int step;
+        long long at_ms;
         bool line;
         long long base;
-    } steps[] = {{FAIL, true, 1000},   {FAIL, false, 2000},   {FAIL, false, 4000},
-                 {FAIL, false, 8000},  {FAIL, false, 16000},  {FAIL, false, 30000},
-                 {FAIL, false, 30000}, {CONNECT, false, 0},   {LOSE, false, 1000},
-                 {FAIL, true, 2000},   {RECONNECT, false, 0}, {FAIL, true, 1000}};
+    } steps[] = {
+        {FAIL, 0, true, 1000},      {FAIL, 0, false, 2000},      {FAIL, 0, false, 4000},
+        {FAIL, 0, false, 8000},     {FAIL, 0, false, 16000},     {FAIL, 0, false, 30000},
+        {FAIL, 0, false, 30000},    {CONNECT, 0, false, 0},      {LOSE, 30000, false, 1000},
+        {FAIL, 0, true, 2000},      {CONNECT, 40000, false, 0},  {LOSE, 40100, false, 4000},
+        {CONNECT, 50000, false, 0}, {LOSE, 79999, false, 8000},  {FAIL, 0, true, 16000},
+        {CONNECT, 90000, false, 0}, {LOSE, 90000, false, 30000}, {RECONNECT, 0, false, 0},
+        {FAIL, 0, true, 1000}};
     connection_plan plan;
     plan_start(&plan, 7);
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
@@ -372,9 +378,9 @@ TEST(Reconnecting, WaitsKeepTheirScheduleAndSpreadAndNumbersFallBackToDefaults) 
         if (steps[i].step == FAIL) {
             line = plan_attempt_failed(&plan);
         } else if (steps[i].step == CONNECT) {
-            plan_connected(&plan);
+            plan_connected(&plan, steps[i].at_ms);
         } else if (steps[i].step == LOSE) {
-            plan_lost(&plan);
+            plan_lost(&plan, steps[i].at_ms);
         } else {
             plan_reconnect(&plan);
         }

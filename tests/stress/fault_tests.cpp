@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -981,4 +982,69 @@ TEST_F(Floods, ClosingDuringAFloodEndsTheProcessWithCodeZeroWithinASecond) {
         remove_memo_folder(folder);
         folder.clear();
     }
+}
+
+// ---- A full disk ----------------------------------------------------------------------------
+
+typedef ProgramTest FullDisk;
+
+static std::string file_bytes(const std::string &path) {
+    std::string bytes(1 << 20, '\0');
+    FILE *file = fopen(path.c_str(), "rb");
+    bytes.resize(file != NULL ? fread(&bytes[0], 1, bytes.size(), file) : 0);
+    return file != NULL && fclose(file) == 0 ? bytes : "";
+}
+
+// The log folder on the tmpfs of 64 KiB that ctest's fault_tests_full_disk mounts
+// (scripts/small-disk), filled up while a flood is shown, then given room again.
+TEST_F(FullDisk, TheLogEndsOnAWholeEntryTellsWhatIsMissingAndGoesOnOnALineOfItsOwn) {
+    const char *disk = getenv("VANTREL_SMALL_DISK");
+    if (disk == NULL) {
+        GTEST_SKIP() << "needs the small disk of ctest's fault_tests_full_disk";
+    }
+    const std::string logs = windows_path(disk) + "\\log", filler = windows_path(disk) + "\\x";
+    const std::string memo = memo_for(address) + "log_folder=" + logs + ";\r\n";
+    ASSERT_NO_FATAL_FAILURE(start_chat_with(memo));
+    // Every block left goes to a filler file: the log has only the rest of its last block.
+    FILE *fill = fopen(filler.c_str(), "wb");
+    ASSERT_NE(fill, nullptr);
+    setvbuf(fill, NULL, _IONBF, 0);
+    while (fwrite(memo.data(), 1, memo.size(), fill) == memo.size()) {
+    }
+    fclose(fill);
+    std::string flood, shown;
+    for (int i = 0; i < 300; i++) {
+        flood += relay(OTHER, "line " + std::to_string(i) + " of a disk that fills up\r\n");
+    }
+    ASSERT_TRUE(test_peer_send(&peer, flood));
+    HWND box = program_wait_box(&program, ERROR_CAPTION, WAIT_MS);
+    ASSERT_TRUE(box != NULL && answer_message_box(box, IDOK)) << "the failure was not told";
+    ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), "299 of a disk that fills up\r\n",
+                                     WAIT_MS, &shown));
+    std::string day = time_stamp_now().substr(1, 10) + ".txt";
+    std::replace(day.begin(), day.end(), '/', '-');
+    day = logs + "\\" + day;
+    std::string full = file_bytes(day);
+    printf("[          ] disk full: the log has %lu of %lu bytes shown, ending %s\n",
+           (unsigned long)full.size(), (unsigned long)shown.size(), tail_of(full).c_str());
+    EXPECT_TRUE(shown.compare(0, full.size(), full) == 0 && full.size() < shown.size() &&
+                starts_at(shown, full.size(), ENTRY_LEAD))
+        << "not the shown text up to the end of a whole entry";
+    // Room again: the next entry goes in after the count of those missing.  Without a line break
+    // of its own, the next run starts a line for its first.
+    ASSERT_TRUE(DeleteFileA(filler.c_str()));
+    int missing = 0;
+    for (size_t at = full.size(); (at = shown.find(ENTRY_LEAD, at)) != std::string::npos; at++) {
+        missing++;
+    }
+    ASSERT_TRUE(test_peer_send(&peer, relay(OTHER, "after")));
+    ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), STAMP_END + "after", WAIT_MS, &shown));
+    const std::string resumed =
+        full + unlogged_line(missing) + shown.substr(shown.rfind(ENTRY_LEAD));
+    EXPECT_EQ(file_bytes(day), resumed) << tail_of(file_bytes(day));
+    program_end(&program);
+    test_peer_close(&peer);
+    remove_memo_folder(folder);
+    ASSERT_NO_FATAL_FAILURE(start_chat_with(memo));
+    EXPECT_EQ(file_bytes(day), resumed + "\r\n" + CONNECTED) << tail_of(file_bytes(day));
 }
