@@ -13,10 +13,20 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#define make_folder(path) _mkdir(path)
+
+#include "client/wide_text.h"
+
+// The folder from memo.ini is Shift-JIS like every other value, whatever the system's ANSI code
+// page: the wide calls take it as code page 932 gives it.
+static std::wstring wide_path(const char *path) {
+    std::u16string wide = wide_from_shift_jis(path);
+    return std::wstring(wide.begin(), wide.end());
+}
+#define make_folder(path) _wmkdir(wide_path(path).c_str())
 #define SEPARATOR_TEXT "\\"
 static int open_file(const char *path) {
-    return _open(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    return _wopen(wide_path(path).c_str(), _O_RDWR | _O_APPEND | _O_CREAT | _O_BINARY,
+                  _S_IREAD | _S_IWRITE);
 }
 static long long file_length(int fd) {
     return _lseeki64(fd, 0, SEEK_END);
