@@ -416,4 +416,12 @@ TEST(Reconnecting, WaitsKeepTheirScheduleAndSpreadAndNumbersFallBackToDefaults) 
         EXPECT_EQ(n.keepalive, setting_number(n.value, 1, 3600, DEFAULT_KEEPALIVE_SECONDS))
             << "[" << n.value << "]";
     }
+    // scrollback, in megabytes.
+    const struct {
+        const char *value;
+        size_t megabytes;
+    } scrollbacks[] = {{"1", 1}, {"0256", 256}, {"257", 16}, {"0", 16}, {"8 ", 16}, {"", 16}};
+    for (const auto &n : scrollbacks) {
+        EXPECT_EQ(n.megabytes << 20, scrollback_bytes(n.value)) << "[" << n.value << "]";
+    }
 }
