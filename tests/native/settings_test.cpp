@@ -425,3 +425,18 @@ TEST(Reconnecting, WaitsKeepTheirScheduleAndSpreadAndNumbersFallBackToDefaults) 
         EXPECT_EQ(n.megabytes << 20, scrollback_bytes(n.value)) << "[" << n.value << "]";
     }
 }
+
+TEST(Reconnecting, ANetworkThatComesBackIsTriedAtOnceWithoutANewOutageLine) {
+    connection_plan plan;
+    plan_start(&plan, 7);
+    EXPECT_TRUE(plan_attempt_failed(&plan));
+    for (int i = 0; i < 3; i++) {
+        plan_wait_over(&plan);
+        EXPECT_FALSE(plan_attempt_failed(&plan));
+    }
+    plan_network_changed(&plan);
+    EXPECT_EQ(LINK_CONNECTING, plan.state);
+    plan_network_changed(&plan); // while trying, nothing changes
+    EXPECT_FALSE(plan_attempt_failed(&plan)) << "the outage was told again";
+    EXPECT_TRUE(plan.wait_ms >= 800 && plan.wait_ms <= 1200) << plan.wait_ms << " ms";
+}
