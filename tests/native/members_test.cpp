@@ -9,8 +9,7 @@
 
 #include <gtest/gtest.h>
 
-// Names 名<n> to 名<n + count - 1>, each CR LF-ended, counting down when step is -1; with what,
-// the lines telling that each came (" が参加しました。") or went (" が退出しました。").
+// Names 名<n>... CR LF-ended, counting down when step is -1, or with what the lines telling each.
 static std::string names(int n, int count, int step = 1, const char *what = NULL) {
     std::string list;
     for (int i = 0; i < count; i++) {

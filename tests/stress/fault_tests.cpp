@@ -586,9 +586,8 @@ TEST_F(ServerFaults, MebibyteMemberFrameShowsItsFirst64KiBAndTheWindowAnswers) {
     // What is kept of a frame is its first FRAME_PAYLOAD_CAP bytes, the kind byte included.
     const std::string shown = payload.substr(1, FRAME_PAYLOAD_CAP - 1);
 
-    // Laid out a slice at a time, the list never holds the window for long.
     answer_probe probe;
-    probe_start(&probe, main_window, 250);
+    probe_start(&probe, main_window, 250); // the list goes in slices
     bool sent = test_peer_send(&peer, frame(payload));
     std::string got;
     bool arrived = sent && wait_for_remote_text(control(MEMBERS_ID), shown, WAIT_MS, &got);
@@ -1005,8 +1004,7 @@ TEST_F(Floods, AThousandMemberListsASecondKeepTheWindowAnsweringAndMissNobody) {
     // Each list after the first brought one member and took one, and the transcript tells them
     // all, by name or, more than ten at once, in a line of counts: "MESSAGE:N 人が参加し、N 人が
     // 退出しました。"
-    ASSERT_TRUE(remote_text(control(TRANSCRIPT_ID), &got));
-    ASSERT_TRUE(starts_at(got, 0, CONNECTED)) << where(got, 0);
+    ASSERT_TRUE(remote_text(control(TRANSCRIPT_ID), &got) && starts_at(got, 0, CONNECTED));
     const std::string and_left = " \x90\x6C\x82\xAA\x8E\x51\x89\xC1\x82\xB5\x81\x41";
     long joined = 0, left = 0;
     for (size_t at = CONNECTED.size(), end; at < got.size(); at = end + 2) {
@@ -1014,10 +1012,8 @@ TEST_F(Floods, AThousandMemberListsASecondKeepTheWindowAnsweringAndMissNobody) {
         std::string line = got.substr(at, end - at + 2);
         char *rest = NULL;
         long count = strtol(line.c_str() + 8, &rest, 10);
-        if (starts_at(line, 0, "MESSAGE:member") && ends_with(line, JOINED)) {
-            joined++;
-        } else if (starts_at(line, 0, "MESSAGE:member") && ends_with(line, LEFT)) {
-            left++;
+        if (starts_at(line, 0, "MESSAGE:member")) {
+            (ends_with(line, JOINED) ? joined : left)++;
         } else if (starts_at(rest, 0, and_left)) {
             joined += count;
             left += strtol(rest + and_left.size(), NULL, 10);

@@ -133,9 +133,7 @@ TEST_F(ReceiveTest, MemberFramesReplaceTheMemberList) {
         ASSERT_TRUE(wait_for_entries(count_entries(shown)));
         GetLocalTime(&after);
         EXPECT_EQ(without_stamps(window_text(g_client.transcript_box), before, after), shown);
-        // The box may rest a moment from the list before.
-        EXPECT_TRUE(wait_for_text(g_client.member_list, c.shown, 3000))
-            << hex_bytes(window_text(g_client.member_list));
+        EXPECT_TRUE(wait_for_text(g_client.member_list, c.shown, 3000)) << "the box rests";
         EXPECT_EQ(wait_for_message_box("ERROR", 0), (HWND)NULL);
     }
 }
