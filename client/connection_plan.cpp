@@ -77,3 +77,11 @@ void plan_reconnect(connection_plan *p) {
     begin_outage(p);
     p->state = LINK_CONNECTING;
 }
+
+void plan_network_changed(connection_plan *p) {
+    if (p->state != LINK_WAITING) {
+        return;
+    }
+    p->waits = 0;
+    p->state = LINK_CONNECTING;
+}

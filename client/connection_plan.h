@@ -46,6 +46,10 @@ void plan_wait_over(connection_plan *p);
 // The user's Reconnect: a new attempt now, the schedule from the start, a new outage.
 void plan_reconnect(connection_plan *p);
 
+// While waiting, the system said a network came up or an address changed: a new attempt now and
+// the schedule from the start, as for a Reconnect, but the outage goes on and is not told again.
+void plan_network_changed(connection_plan *p);
+
 // The wait after `waits` earlier waits, spread by up to 20 % either way so that clients of a
 // restarted server do not all come back at the same instant.  Advances *random.
 long long retry_wait_ms(int waits, unsigned *random);

@@ -7,6 +7,7 @@
 #include "client/connection_plan.h"
 #include "client/entry.h"
 #include "client/message_wait.h"
+#include "client/network_watch.h"
 #include "client/outbox.h"
 #include "client/protocol.h"
 #include "client/receive.h"
@@ -16,6 +17,9 @@
 // A line's echo or acknowledgement normally comes back within milliseconds; this is long next to
 // any real delay.
 enum { WATCHDOG_FLOOR_MS = 10000 };
+// A network that came back is tried no sooner than this into a wait, so that however many
+// notices the system sends, they start at most one attempt a second.
+enum { NETWORK_RETRY_GAP_MS = 1000 };
 
 static HANDLE thread;
 static volatile LONG stop_flag;
@@ -192,25 +196,41 @@ static void keep(connection_plan *plan) {
     }
 }
 
+// Until the next attempt is due, the user asks for one, or the system says a network came up: then
+// the attempt starts at once, a second into the wait at the soonest.  Notices that came while
+// connected or trying are not the wait's.
 static void wait_for_retry(connection_plan *plan) {
     DWORD start = GetTickCount();
+    HANDLE events[2] = {connection_wake_event(), network_watch_event()};
+    network_watch_rearm();
+    bool network_changed = false;
     while (!stopping()) {
         if (take_reconnect()) {
             plan_reconnect(plan);
             return;
         }
         DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= (DWORD)plan->wait_ms) {
+        DWORD due = network_changed ? (DWORD)NETWORK_RETRY_GAP_MS : (DWORD)plan->wait_ms;
+        if (elapsed >= due && network_changed) {
+            plan_network_changed(plan);
+            return;
+        }
+        if (elapsed >= due) {
             plan_wait_over(plan);
             return;
         }
-        DWORD wait = sooner((DWORD)plan->wait_ms - elapsed, look_after_waiting_lines());
-        WaitForSingleObject(connection_wake_event(), wait);
+        DWORD wait = sooner(due - elapsed, look_after_waiting_lines());
+        DWORD woke = WaitForMultipleObjects(events[1] != NULL ? 2 : 1, events, FALSE, wait);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            network_changed = true;
+            network_watch_rearm();
+        }
     }
 }
 
 static DWORD WINAPI connection_main(LPVOID) {
     catch_up_start();
+    network_watch_start();
     connection_plan plan;
     plan_start(&plan, GetTickCount() ^ (GetCurrentProcessId() * 2654435761u));
     while (!stopping()) {
@@ -229,6 +249,7 @@ static DWORD WINAPI connection_main(LPVOID) {
             break;
         }
     }
+    network_watch_stop();
     disconnect_from_server();
     return 0;
 }

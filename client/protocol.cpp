@@ -7,24 +7,34 @@
 #include "client/wide_text.h"
 #include "client/code_page.h"
 
+int frame_take_bytes(frame_assembler *fa, const char *bytes, size_t count, size_t *used) {
+    const char *terminator = (const char *)memchr(bytes, FRAME_TERMINATOR, count);
+    size_t run = terminator != NULL ? (size_t)(terminator - bytes) : count;
+    for (size_t at = 0; at < run;) {
+        // A NUL would cut the payload short wherever it is later treated as a C string.
+        const char *nul = (const char *)memchr(bytes + at, '\0', run - at);
+        size_t piece = (nul != NULL ? (size_t)(nul - bytes) : run) - at;
+        // Past the cap the rest of this frame is dropped; its terminator still ends it, so the
+        // next frame starts clean.
+        size_t room = FRAME_PAYLOAD_CAP - fa->payload.size();
+        size_t kept = piece < room ? piece : room;
+        fa->payload.append(bytes + at, kept);
+        fa->dropped += piece - kept;
+        at += piece + (nul != NULL);
+    }
+    *used = run + (terminator != NULL);
+    return terminator != NULL;
+}
+
 int frame_take_byte(frame_assembler *fa, unsigned char byte) {
-    if (byte == FRAME_TERMINATOR) {
-        return 1;
-    }
-    // A NUL would cut the payload short wherever it is later treated as a C string.
-    if (byte == 0x00) {
-        return 0;
-    }
-    // Past the cap the rest of this frame is dropped; its terminator still ends it, so the next
-    // frame starts clean.
-    if (fa->payload.size() < FRAME_PAYLOAD_CAP) {
-        fa->payload.push_back((char)byte);
-    }
-    return 0;
+    char one = (char)byte;
+    size_t used;
+    return frame_take_bytes(fa, &one, 1, &used);
 }
 
 void frame_reset(frame_assembler *fa) {
     fa->payload.clear();
+    fa->dropped = 0;
 }
 
 payload_kind classify_payload(const std::string &payload) {
@@ -225,6 +235,45 @@ size_t cut_at_character(const char *text, size_t length, size_t limit) {
             break;
         }
         at += step;
+    }
+    return at;
+}
+
+// Whether text[at..length) could be the start of an escape cut short: "&", "&#", "&#x", then
+// fewer than four hex digits.
+static bool is_escape_start(const char *text, size_t length, size_t at) {
+    static const char shape[] = "&#x";
+    if (length - at >= ESCAPE_LENGTH) {
+        return false;
+    }
+    for (size_t i = at; i < length; i++) {
+        if (i - at < 3 ? text[i] != shape[i - at] : hex_value(text[i]) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+size_t whole_characters_length(const char *text, size_t length) {
+    size_t at = 0;
+    while (at < length && !(at + 1 == length && is_shift_jis_lead_byte((unsigned char)text[at]))) {
+        size_t step = escape_length_at(text, length, at);
+        at += step != 0 ? step : shift_jis_character_length(text, length, at);
+    }
+    // "&" is never the second byte of a character and comes at most once in an escape, so the
+    // last one decides.
+    for (size_t back = 1; back < ESCAPE_LENGTH && back <= at; back++) {
+        if (text[at - back] == '&') {
+            at -= is_escape_start(text, at, at - back) ? back : 0;
+            break;
+        }
+    }
+    unsigned high = at >= ESCAPE_LENGTH ? escaped_code_point(text, at, at - ESCAPE_LENGTH) : 0;
+    if (high >= 0xD800 && high <= 0xDBFF) {
+        at -= ESCAPE_LENGTH;
+    }
+    if (at > 0 && text[at - 1] == '\r') {
+        at--;
     }
     return at;
 }

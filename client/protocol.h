@@ -49,10 +49,16 @@ const size_t FRAME_PAYLOAD_CAP = 64 * 1024;
 // Cuts the received byte stream into payloads.  Holds at most FRAME_PAYLOAD_CAP bytes.
 struct frame_assembler {
     std::string payload;
+    size_t dropped = 0; // bytes of this frame past the cap, which the payload lacks
 };
 
-// Feeds one received byte.  Returns 1 when it was the terminator, and the finished payload is
-// then in fa->payload until frame_reset; returns 0 otherwise.  0x00 bytes are dropped.
+// Feeds received bytes up to the first terminator among them, and sets *used to how many it took,
+// the terminator included.  Returns 1 when it took a terminator, and the finished payload is then
+// in fa->payload (and what it lost past the cap in fa->dropped) until frame_reset; returns 0 when
+// it took every byte and the frame goes on.  0x00 bytes are dropped and not counted: they are
+// never part of a text.
+int frame_take_bytes(frame_assembler *fa, const char *bytes, size_t count, size_t *used);
+// The same for one byte.
 int frame_take_byte(frame_assembler *fa, unsigned char byte);
 void frame_reset(frame_assembler *fa);
 
@@ -108,6 +114,11 @@ size_t escape_length_at(const char *text, size_t length, size_t at);
 // The length of the longest start of text, at most limit bytes, that ends between two characters
 // or escapes: a cut there never splits a double-byte character, an escape, nor a pair of escapes.
 size_t cut_at_character(const char *text, size_t length, size_t limit);
+
+// The length of the longest start of text, a text whose end was cut off, that holds only whole
+// characters: without a first byte whose second byte is gone, an escape cut short ("&#x30"), a high
+// surrogate's escape whose pair is gone, or a CR whose LF is.
+size_t whole_characters_length(const char *text, size_t length);
 
 // "vantrel002;" + name, escaped and cut to NAME_LIMIT bytes: the first frame's payload on every
 // connection.  Only the first NAME_LIMIT bytes of name count.

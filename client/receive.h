@@ -15,7 +15,7 @@ DWORD WINAPI receive_loop(LPVOID param);
 // receive thread or the connection's, never the window's.
 void append_to_transcript(client_state *cs, const std::string &text);
 
-enum { DEFAULT_SCROLLBACK_MB = 16 };
+// memo.ini's scrollback (settings/settings.h), read at start-up; DEFAULT_SCROLLBACK_MB's before.
 extern size_t g_scrollback_bytes;
 
 // Whether the box's last line is in view.

@@ -5,6 +5,7 @@
 
 #include "client/connection.h"
 #include "client/connection_thread.h"
+#include "client/cut_text.h"
 #include "client/entry.h"
 #include "client/members.h"
 #include "client/protocol.h"
@@ -21,17 +22,37 @@ const size_t REPLAY_BATCH = 256 * 1024;
 // FLASHW_TRAY | FLASHW_TIMERNOFG: the taskbar button only, until the window comes forward.
 enum { FLASH_FLAGS = 14, FLASH_COUNT = 3 };
 
+// After the member box is given a list it rests this many times as long as that took: a thousand
+// names cost the window 50 to 200 ms under Wine, so a server that sends lists faster than the box
+// lays them out has its newest shown a few times a second, and the window spends at most a fifth
+// of its time on them.
+enum { BOX_REST_FACTOR = 4 };
+
 // Where text for the box goes: behind a replay in progress, it waits until the replay is shown.
 static std::string *text_for_box(receive_view *view, bool said_now) {
     return said_now && view->replaying ? &view->held : &view->waiting;
 }
 
+// Who came and went in the lists the box has not shown yet is told now, so that it comes before
+// what the server said after those lists.
+static void tell_member_changes_now(receive_view *view) {
+    *text_for_box(view, true) += tell_member_changes(&view->untold);
+    view->untold.joined = view->untold.left = 0;
+    view->untold.lines.clear();
+}
+
 void add_entry(client_state *cs, receive_view *view, const std::string &name,
                const std::string &text, const stamp_time *when, bool said_now) {
+    tell_member_changes_now(view);
     char stamp[TIME_STAMP_CAPACITY];
     format_time_stamp(stamp, when);
+    // A text cut at the frame cap shows what it kept of whole characters, and says so.
+    std::string kept = view->payload_cut
+                           ? text.substr(0, whole_characters_length(text.data(), text.size()))
+                           : text;
+    std::string shown = disarm_relay_text(unescape_frame_text(kept));
     cs->pending_entry = compose_entry(shown_name(unescape_frame_text(name)), stamp,
-                                      disarm_relay_text(unescape_frame_text(text)));
+                                      view->payload_cut ? end_with_cut_mark(shown) : shown);
     std::string *box = text_for_box(view, said_now);
     *box += cs->pending_entry;
     if (said_now) {
@@ -70,20 +91,51 @@ void show_entries(client_state *cs, receive_view *view) {
     view->waiting_entries = false;
 }
 
-// The new list replaces the old; the transcript says who came and went since the last one.
+// Milliseconds until the member box has rested from the last list.
+static DWORD box_rest_left(const receive_view *view) {
+    LONG left = (LONG)(view->box_rested_at - GetTickCount());
+    return left > 0 ? (DWORD)left : 0;
+}
+
+// The box is given the newest list, and the transcript says who came and went since it was last
+// told: name by name, or counted once more than MEMBER_LINES_LIMIT names changed.
+static void show_members(client_state *cs, receive_view *view) {
+    DWORD start = GetTickCount();
+    tell_member_changes_now(view);
+    view->members_waiting = false;
+    // Earlier lines first, so the views change in the order the server spoke.
+    show_entries(cs, view);
+    if (!receive_stop_requested()) {
+        show_member_box(cs, view->members);
+    }
+    DWORD end = GetTickCount();
+    view->box_rested_at = end + BOX_REST_FACTOR * (end - start);
+}
+
+// The new list replaces the old.  Every list is compared with the one before, so that nobody's
+// coming or going is missed however fast lists come; the box is only given the newest once it
+// has rested, and until then the changes are told together, before the next line said.
 static void take_member_list(client_state *cs, const std::string &text, receive_view *view) {
     // Each name on a line of its own, whatever a hostile server puts in one.
     std::string members = shown_member_list(unescape_frame_text(text));
     if (view->members_known) {
-        *text_for_box(view, true) += compose_member_changes(view->members, members);
+        add_member_changes(&view->untold, view->members, members);
     }
-    view->members = members;
+    view->members.swap(members);
     view->members_known = true;
-    // Earlier lines first, so the views change in the order the server spoke.
-    show_entries(cs, view);
-    if (!receive_stop_requested()) {
-        set_member_list(cs, members);
+    view->members_waiting = true;
+    if (box_rest_left(view) == 0) {
+        show_members(cs, view);
     }
+}
+
+// Whether the socket has bytes for recv within wait_ms.  An error says yes: recv tells what it is.
+static bool socket_readable(SOCKET s, DWORD wait_ms) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait = {(long)(wait_ms / 1000), (long)(wait_ms % 1000) * 1000};
+    return select(0, &readable, NULL, NULL, &wait) != 0;
 }
 
 // Acts on one finished payload; relays wait in view for show_entries.
@@ -153,6 +205,10 @@ DWORD WINAPI receive_loop(LPVOID param) {
     receive_view view;
     view.waiting_entries = false;
     view.members_known = false;
+    view.members_waiting = false;
+    view.untold.joined = view.untold.left = 0;
+    view.box_rested_at = GetTickCount();
+    view.payload_cut = false;
     view.replaying = false;
     view.held_entries = false;
     view.replayed = 0;
@@ -167,24 +223,35 @@ DWORD WINAPI receive_loop(LPVOID param) {
     frame_assembler frame;
     char block[RECEIVE_BLOCK];
     for (;;) {
+        // A list that waits for the box to rest goes once it has, whether or not more comes.
+        if (view.members_waiting) {
+            DWORD rest = box_rest_left(&view);
+            if (rest == 0 || !socket_readable(chat_socket, rest)) {
+                show_members(cs, &view);
+            }
+        }
         int got = recv(chat_socket, block, sizeof block, 0);
         if (got <= 0) {
-            // Whatever waited behind an unfinished replay is still worth showing.
+            // Whatever waited, behind the box's rest or an unfinished replay, is still worth
+            // showing.
+            tell_member_changes_now(&view);
             view.waiting += view.held;
             show_entries(cs, &view);
             report_lost_connection(cs);
             return 0;
         }
-        for (int i = 0; i < got; i++) {
-            if (!frame_take_byte(&frame, (unsigned char)block[i])) {
+        for (size_t at = 0, used; at < (size_t)got; at += used) {
+            if (!frame_take_bytes(&frame, block + at, (size_t)got - at, &used)) {
                 continue;
             }
             if (receive_stop_requested()) {
                 return 0;
             }
+            view.payload_cut = frame.dropped > 0;
             receive_next next = handle_payload(cs, frame.payload, &view);
             frame_reset(&frame);
             if (next == RECEIVE_LOST) {
+                tell_member_changes_now(&view);
                 view.waiting += view.held;
                 show_entries(cs, &view);
                 report_lost_connection(cs);

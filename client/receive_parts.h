@@ -5,6 +5,7 @@
 
 #include "client/client_state.h"
 #include "client/entry.h"
+#include "client/members.h"
 #include "client/protocol.h"
 
 // What the thread does after a payload.
@@ -16,6 +17,10 @@ struct receive_view {
     bool waiting_entries; // some of it is lines said now, which flash the taskbar button
     std::string members;  // the connection's last member list, to tell who came and went
     bool members_known;   // the first list only says who was already there
+    bool members_waiting; // the box shows an older list, and untold says what changed since
+    member_changes untold;
+    DWORD box_rested_at; // GetTickCount from which the box may be given the next list
+    bool payload_cut;    // the payload in hand lost its end past the frame cap
     FLASHWINFO flash;
     // From the server's offer until its replay of the history ends: what ordinary frames bring
     // meanwhile waits here, so that it shows after the older lines the replay brings.
@@ -35,6 +40,9 @@ void add_entry(client_state *cs, receive_view *view, const std::string &name,
 
 // Shows the waiting text with one append, and flashes once when it holds lines said now.
 void show_entries(client_state *cs, receive_view *view);
+
+// Gives the member box this list, a slice at a time.
+void show_member_box(client_state *cs, const std::string &list);
 
 // The history extension's frames.
 receive_next handle_history_payload(client_state *cs, payload_kind kind, const std::string &payload,

@@ -94,3 +94,13 @@ int load_keepalive_seconds(void) {
     look_up_quietly("keepalive", NUMBER_CAPACITY, number);
     return setting_number(number, 1, 3600, DEFAULT_KEEPALIVE_SECONDS);
 }
+
+size_t scrollback_bytes(const char *value) {
+    return (size_t)setting_number(value, 1, SCROLLBACK_MB_LIMIT, DEFAULT_SCROLLBACK_MB) << 20;
+}
+
+size_t load_scrollback_bytes(void) {
+    char number[NUMBER_CAPACITY] = "";
+    look_up_quietly("scrollback", NUMBER_CAPACITY, number);
+    return scrollback_bytes(number);
+}

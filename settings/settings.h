@@ -16,11 +16,14 @@ enum {
     FONT_SIZE_CAPACITY = 256,
     SERVER_CAPACITY = 1024,
     LOG_FOLDER_CAPACITY = 260,
-    NUMBER_CAPACITY = 32 // port, keepalive
+    NUMBER_CAPACITY = 32 // port, keepalive, scrollback
 };
 
 // The port and keep-alive time when memo.ini gives none, or no plain number in range.
 enum { DEFAULT_PORT = 2000, DEFAULT_KEEPALIVE_SECONDS = 30 };
+// How much text the transcript box keeps, in megabytes of 1,048,576 bytes: memo.ini's
+// scrollback, from 1 to SCROLLBACK_MB_LIMIT.
+enum { DEFAULT_SCROLLBACK_MB = 16, SCROLLBACK_MB_LIMIT = 256 };
 
 #define SETTINGS_FILE_NAME "memo.ini"
 
@@ -58,6 +61,12 @@ void load_connection_target(char *server, int *port);
 
 // The keepalive lookup, read once at start-up and quietly like the log folder.
 int load_keepalive_seconds(void);
+
+// scrollback's value in bytes: its megabytes when they are plain digits in range, else the
+// default's.
+size_t scrollback_bytes(const char *value);
+// The scrollback lookup, read once at start-up and quietly like keepalive.
+size_t load_scrollback_bytes(void);
 
 // value as a number from low to high when it is nothing but decimal digits, else fallback.
 int setting_number(const char *value, int low, int high, int fallback);

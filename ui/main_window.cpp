@@ -149,11 +149,13 @@ static void on_command(HWND window, WORD id) {
 }
 
 // The children first, since the connection's threads write into them.  memo.ini's start-up values
-// come with the children, which need the font; the log folder and keep-alive time follow.
+// come with the children, which need the font; the log folder, keep-alive time and scrollback
+// follow.
 static void on_create(HWND window) {
     create_children(window);
     conversation_log_start_from_settings();
     g_keepalive_seconds = load_keepalive_seconds();
+    g_scrollback_bytes = load_scrollback_bytes();
     g_client.receive_start = receive_loop;
     // The window shows at once, whatever the server does: connecting is the connection's own
     // thread's work, and it tells the window how it goes.

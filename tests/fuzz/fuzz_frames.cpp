@@ -37,8 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     while (at < stream.size()) {
         state = state * 1103515245u + 12345u;
         size_t block = 1 + (state >> 16) % 4096;
-        for (size_t end = at + block < stream.size() ? at + block : stream.size(); at < end; at++) {
-            if (!frame_take_byte(&fa, (unsigned char)stream[at])) {
+        for (size_t end = at + block < stream.size() ? at + block : stream.size(), used; at < end;
+             at += used) {
+            if (!frame_take_bytes(&fa, &stream[at], end - at, &used)) {
                 continue;
             }
             const std::string &p = fa.payload;
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (length > FRAME_PAYLOAD_CAP) {
                 length = FRAME_PAYLOAD_CAP;
             }
-            if (p.compare(0, std::string::npos, expected, segment_start, length) != 0) {
+            if (p.compare(0, std::string::npos, expected, segment_start, length) != 0 ||
+                fa.dropped != segment_end - segment_start - length) {
                 abort();
             }
             segment_start = segment_end + 1;

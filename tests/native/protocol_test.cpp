@@ -2,6 +2,7 @@
 #include "client/protocol.h"
 
 #include "client/code_page.h"
+#include "client/cut_text.h"
 #include "client/wide_text.h"
 
 #include <string.h>
@@ -11,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
-// Every finished frame as "<length>:<payload>|", so frames with any bytes compare as one string.
-static void note_frame(std::string *frames, const std::string &payload) {
-    *frames += std::to_string(payload.size()) + ":" + payload + "|";
+// Every finished frame as "<length>:<payload>|", and "<length>+<dropped>:<payload>|" when bytes
+// past the cap were dropped, so frames with any bytes compare as one string.
+static void note_frame(std::string *frames, const std::string &payload, size_t dropped = 0) {
+    *frames += std::to_string(payload.size()) + (dropped ? "+" + std::to_string(dropped) : "") +
+               ":" + payload + "|";
 }
 
 // Feeds stream to one assembler the way the receive loop does, a received block at a time, the
@@ -24,10 +27,10 @@ static std::string assemble(const std::string &stream, size_t (*next_block)(size
     std::string frames;
     size_t at = 0;
     while (at < stream.size()) {
-        size_t block = next_block(&state);
-        for (size_t end = std::min(stream.size(), at + block); at < end; at++) {
-            if (frame_take_byte(&fa, (unsigned char)stream[at])) {
-                note_frame(&frames, fa.payload);
+        size_t end = std::min(stream.size(), at + next_block(&state));
+        for (size_t used; at < end; at += used) {
+            if (frame_take_bytes(&fa, &stream[at], end - at, &used)) {
+                note_frame(&frames, fa.payload, fa.dropped);
                 frame_reset(&fa);
             }
         }
@@ -99,7 +102,7 @@ TEST(FrameAssembly, OverlongFrameIsCutAtTheCapAndTheNextIsIntact) {
     for (const auto &c : cases) {
         std::string stream = pattern.substr(0, c.length) + "\x80" + "eok\x80";
         std::string expected = "";
-        note_frame(&expected, pattern.substr(0, c.kept));
+        note_frame(&expected, pattern.substr(0, c.kept), c.length - c.kept);
         note_frame(&expected, "eok");
         for (size_t start = 1; start <= 3; start++) {
             std::string got = assemble(stream, random_block, start);
@@ -267,6 +270,25 @@ TEST(CutCharacters, OnlyADanglingFirstByteCounts) {
     for (const auto &c : cases) {
         EXPECT_EQ(c.cut, ends_in_cut_character(c.text)) << "text [" << c.text << "]";
     }
+}
+
+// Cut after ム's first byte, in an escape, between a pair's escapes, between CR and LF.
+TEST(CutCharacters, ATextCutAtTheCapKeepsWholeCharactersAndSaysSo) {
+    const char *cases[][2] = {
+        {"abc", "abc"},      {"ab\x83", "ab"},         {"ab\x83\x81", "ab\x83\x81"},
+        {"ab&", "ab"},       {"ab&#x30", "ab"},        {"ab&#x30E0", "ab&#x30E0"},
+        {"ab&#xD83D", "ab"}, {"ab&#xD83D&#xDE", "ab"}, {"ab&#xD83D&#xDE00", "ab&#xD83D&#xDE00"},
+        {"a&b", "a&b"},      {"ab&#xZ", "ab&#xZ"},     {"ab\r", "ab"},
+        {"ab\r\n", "ab\r\n"}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(c[1], std::string(c[0], whole_characters_length(c[0], strlen(c[0])))) << c[0];
+    }
+    // …（長すぎるため省略しました）
+    const std::string mark = "\x81\x63\x81\x69\x92\xb7\x82\xb7\x82\xac\x82\xe9\x82\xbd\x82\xdf"
+                             "\x8f\xc8\x97\xaa\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x6a\r\n";
+    EXPECT_EQ("ab\r\n" + mark, end_with_cut_mark("ab"));
+    EXPECT_EQ("ab\r\n" + mark, end_with_cut_mark("ab\r\n"));
+    EXPECT_EQ(mark, end_with_cut_mark(""));
 }
 
 TEST(SentPayloads, HelloChatAndGoodbyeBytes) {

@@ -416,4 +416,24 @@ TEST(Reconnecting, WaitsKeepTheirScheduleAndSpreadAndNumbersFallBackToDefaults) 
         EXPECT_EQ(n.keepalive, setting_number(n.value, 1, 3600, DEFAULT_KEEPALIVE_SECONDS))
             << "[" << n.value << "]";
     }
+    const struct {
+        const char *value;
+        size_t megabytes;
+    } scrollbacks[] = {{"1", 1}, {"0256", 256}, {"257", 16}, {"0", 16}, {"8 ", 16}, {"", 16}};
+    for (const auto &n : scrollbacks) {
+        EXPECT_EQ(n.megabytes << 20, scrollback_bytes(n.value)) << "[" << n.value << "]";
+    }
+}
+
+TEST(Reconnecting, ANetworkThatComesBackIsTriedAtOnceWithoutANewOutageLine) {
+    connection_plan plan;
+    plan_start(&plan, 7);
+    EXPECT_TRUE(plan_attempt_failed(&plan));
+    plan_wait_over(&plan);
+    EXPECT_FALSE(plan_attempt_failed(&plan)); // 2 s to wait
+    plan_network_changed(&plan);
+    EXPECT_EQ(LINK_CONNECTING, plan.state);
+    plan_network_changed(&plan); // while trying, nothing changes
+    EXPECT_FALSE(plan_attempt_failed(&plan)) << "the outage was told again";
+    EXPECT_TRUE(plan.wait_ms >= 800 && plan.wait_ms <= 1200) << plan.wait_ms << " ms";
 }

@@ -587,7 +587,7 @@ TEST_F(ServerFaults, MebibyteMemberFrameShowsItsFirst64KiBAndTheWindowAnswers) {
     const std::string shown = payload.substr(1, FRAME_PAYLOAD_CAP - 1);
 
     answer_probe probe;
-    probe_start(&probe, main_window);
+    probe_start(&probe, main_window, 250); // the list goes in slices
     bool sent = test_peer_send(&peer, frame(payload));
     std::string got;
     bool arrived = sent && wait_for_remote_text(control(MEMBERS_ID), shown, WAIT_MS, &got);
@@ -603,13 +603,11 @@ TEST_F(ServerFaults, MebibyteMemberFrameShowsItsFirst64KiBAndTheWindowAnswers) {
         << "got " << tail_of(got);
     ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), "next\r\n", WAIT_MS, &got))
         << tail_of(got);
-    // Everyone of the list as kept left, and "after" came.
-    std::string changes;
-    for (size_t at = 0, end; at < shown.size(); at = end + 2) {
-        end = std::min(shown.find("\r\n", at), shown.size());
-        changes += "MESSAGE:" + shown.substr(at, end - at) + LEFT;
-    }
-    changes += "MESSAGE:after" + JOINED;
+    // Everyone of the list as kept left, and "after" came: more than ten, so counted.
+    // MESSAGE:1 人が参加し、<count> 人が退出しました。
+    std::string changes = "MESSAGE:1 \x90\x6C\x82\xAA\x8E\x51\x89\xC1\x82\xB5\x81\x41" +
+                          std::to_string(std::count(shown.begin(), shown.end(), '\n') + 1) +
+                          " \x90\x6C" + LEFT.substr(1);
     ASSERT_TRUE(starts_at(got, 0, CONNECTED + changes)) << where(got, 0);
     size_t at = CONNECTED.size() + changes.size();
     transcript_item entry = next_item(got, &at);
@@ -944,6 +942,88 @@ TEST_F(Floods, AHundredMegabytesOfRelaysKeepTheBoxBoundedAndTheMemoryFlat) {
                         SMTO_NORMAL, WAIT_MS, &copied);
     EXPECT_EQ(std::string(first, 4), ENTRY_LEAD.substr(0, 4)) << hex_bytes(first);
     EXPECT_LT(remote_send(control(TRANSCRIPT_ID), WM_GETTEXTLENGTH, 0, 0), 8 * 1024 * 1024 + 1);
+}
+
+// List k names member<k> to member<k + 999>: next to list k - 1, one member left and one came.
+enum { LIST_NAMES = 1000, LISTS_A_SECOND = 1000, LISTS = 10000 };
+
+static std::string rolling_names(int k) {
+    std::string names;
+    for (int n = k; n < k + LIST_NAMES; n++) {
+        names += "member" + std::to_string(n) + "\r\n";
+    }
+    return names;
+}
+
+// Sends the lists at their pace, a few at a time, until all are sent or 30 s have passed: a
+// program that does not keep up holds the sender back.
+static DWORD WINAPI list_flood_loop(LPVOID param) {
+    int *sent = (int *)param;
+    DWORD start = GetTickCount(), elapsed;
+    while (*sent < LISTS && (elapsed = GetTickCount() - start) < 30000) {
+        int due = std::min((int)LISTS, (int)(elapsed * LISTS_A_SECOND / 1000) + 1);
+        std::string batch;
+        for (int k = *sent; k < due && k < *sent + 32; k++) {
+            batch += frame("e" + rolling_names(k));
+        }
+        if (!batch.empty() && !test_peer_send(&peer, batch)) {
+            break;
+        }
+        *sent = std::min(due, *sent + 32);
+        Sleep(batch.empty());
+    }
+    return GetTickCount() - start;
+}
+
+TEST_F(Floods, AThousandMemberListsASecondKeepTheWindowAnsweringAndMissNobody) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    answer_probe probe;
+    probe_start(&probe, main_window, 250);
+    static int sent = 0;
+    HANDLE sender = CreateThread(NULL, 0, list_flood_loop, &sent, 0, NULL);
+    DWORD took = 0;
+    WaitForSingleObject(sender, INFINITE);
+    GetExitCodeThread(sender, &took);
+    CloseHandle(sender);
+    std::string got;
+    bool shown = wait_for_remote_text(control(MEMBERS_ID), rolling_names(LISTS - 1), 30000, &got);
+    probe_finish(&probe, 100);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                                 program.process.dwProcessId);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    EXPECT_TRUE(GetProcessMemoryInfo(process, &memory, sizeof memory)) << "no memory counters";
+    CloseHandle(process);
+    printf("[          ] %d member lists of %d names sent in %lu ms; slowest of %d answers %lu "
+           "ms; peak working set %lu MB\n",
+           sent, LIST_NAMES, took, probe.samples, probe.worst_ms,
+           (unsigned long)(memory.PeakWorkingSetSize >> 20));
+    ASSERT_EQ(sent, LISTS) << "the program stopped taking lists";
+    EXPECT_LT(took, 20000u) << "the program did not keep up";
+    ASSERT_TRUE(shown) << "the last list is not shown: " << tail_of(got);
+
+    // Each list after the first brought one member and took one, and the transcript tells them
+    // all, by name or, more than ten at once, in a line of counts: "MESSAGE:N 人が参加し、N 人が
+    // 退出しました。"
+    ASSERT_TRUE(remote_text(control(TRANSCRIPT_ID), &got) && starts_at(got, 0, CONNECTED));
+    const std::string and_left = " \x90\x6C\x82\xAA\x8E\x51\x89\xC1\x82\xB5\x81\x41";
+    long joined = 0, left = 0;
+    for (size_t at = CONNECTED.size(), end; at < got.size(); at = end + 2) {
+        end = got.find("\r\n", at);
+        std::string line = got.substr(at, end - at + 2);
+        char *rest = NULL;
+        long count = strtol(line.c_str() + 8, &rest, 10);
+        if (starts_at(line, 0, "MESSAGE:member")) {
+            (ends_with(line, JOINED) ? joined : left)++;
+        } else if (starts_at(rest, 0, and_left)) {
+            joined += count;
+            left += strtol(rest + and_left.size(), NULL, 10);
+        } else {
+            ADD_FAILURE() << where(got, at);
+            break;
+        }
+    }
+    EXPECT_EQ(joined, LISTS - 1);
+    EXPECT_EQ(left, LISTS - 1);
 }
 
 // The threads that write into the window end before its controls go, so closing in the middle of

@@ -133,7 +133,7 @@ TEST_F(ReceiveTest, MemberFramesReplaceTheMemberList) {
         ASSERT_TRUE(wait_for_entries(count_entries(shown)));
         GetLocalTime(&after);
         EXPECT_EQ(without_stamps(window_text(g_client.transcript_box), before, after), shown);
-        EXPECT_EQ(window_text(g_client.member_list), c.shown);
+        EXPECT_TRUE(wait_for_text(g_client.member_list, c.shown, 3000)) << "the box rests";
         EXPECT_EQ(wait_for_message_box("ERROR", 0), (HWND)NULL);
     }
 }
