@@ -38,14 +38,6 @@ long long history_last_line_id(history *h, long long client) {
     if (!history_ready(h) || !history_flush(h)) {
         return 0;
     }
-    sqlite3_stmt *s = h->last_line_id;
-    sqlite3_bind_int64(s, 1, client);
-    int result = sqlite3_step(s);
-    if (result != SQLITE_ROW && result != SQLITE_DONE) {
-        history_fail(h, "cannot read a client's last line");
-        return 0;
-    }
-    long long line_id = result == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
-    sqlite3_reset(s);
-    return line_id;
+    sqlite3_bind_int64(h->last_line_id, 1, client);
+    return history_query_number(h, h->last_line_id, "cannot read a client's last line");
 }

@@ -135,20 +135,23 @@ int history_read_after(history *h, long long after, int limit, size_t max_bytes,
     return visited;
 }
 
+long long history_query_number(history *h, sqlite3_stmt *s, const char *what) {
+    int result = sqlite3_step(s);
+    if (result != SQLITE_ROW && result != SQLITE_DONE) {
+        history_fail(h, what);
+        return 0;
+    }
+    long long number = result == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
+    sqlite3_reset(s);
+    return number;
+}
+
 long long history_before_newest(history *h, int count) {
     if (!history_ready(h) || !history_flush(h)) {
         return 0;
     }
-    sqlite3_stmt *s = h->before_newest;
-    sqlite3_bind_int(s, 1, count > 0 ? count : 0);
-    int result = sqlite3_step(s);
-    if (result != SQLITE_ROW && result != SQLITE_DONE) {
-        history_fail(h, "cannot read the history");
-        return 0;
-    }
-    long long seq = result == SQLITE_ROW ? sqlite3_column_int64(s, 0) : 0;
-    sqlite3_reset(s);
-    return seq;
+    sqlite3_bind_int(h->before_newest, 1, count > 0 ? count : 0);
+    return history_query_number(h, h->before_newest, "cannot read the history");
 }
 
 void history_oldest(const history *h, long long *seq, long long *at) {

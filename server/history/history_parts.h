@@ -14,6 +14,9 @@ bool history_fail(history *h, const char *what);
 bool history_refuse(history *h, const std::string &reason);
 // Steps a statement whose rows nobody reads, then resets it.
 bool history_run(history *h, sqlite3_stmt *statement, const char *what);
+// Steps a query of one number: the number, 0 when it gives no row, 0 and the store failed
+// (with what) on an error.
+long long history_query_number(history *h, sqlite3_stmt *s, const char *what);
 // Opens the transaction that history_commit ends, unless one is open.
 bool history_begin(history *h);
 // A write outside history_append joins the open transaction, or opens one of its own (*own) that
