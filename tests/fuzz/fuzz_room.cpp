@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -20,9 +21,9 @@ static const int SLOTS = 17;
 // Bytes taken from each slot's output since its last complete frame, as a client would hold them.
 static std::string g_partial[SLOTS];
 static int g_high; // one past the highest slot opened in this run
-// Terminators each open slot was fed; each address's connection tokens (thousandths) as of
-// g_token_ms, counted apart from the room; each slot's address, as an index into ADDRESSES.
-static long long g_fed[SLOTS], g_tokens[5], g_token_ms[5];
+// Terminators and bytes each open slot was fed; each address's connection tokens (thousandths) as
+// of g_token_ms, counted apart from the room; each slot's address, as an index into ADDRESSES.
+static long long g_fed[SLOTS], g_fed_bytes[SLOTS], g_tokens[5], g_token_ms[5];
 static int g_address[SLOTS];
 
 static const char *const ADDRESSES[] = {"10.0.0.1", "10.0.0.2", "127.0.0.1", "::1", "2001:db8::1"};
@@ -81,6 +82,18 @@ static bool is_safe_name(std::string_view name) {
     return !name.empty() && name.size() <= NAME_LIMIT;
 }
 
+// Every relayed or stored text breaks lines with CR LF alone: no CR without an LF after it, nor
+// an LF without a CR.
+static bool breaks_are_pairs(std::string_view text) {
+    for (size_t i = 0; i < text.size(); i++) {
+        if ((text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) ||
+            (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A numbered line, relayed or replayed to a slot, with the seq it came with (0 for a "d"): each
 // is sent to a connection once, unless it registered again, and stored under one seq.
 static void check_numbered(int slot, std::string_view text, long long seq) {
@@ -115,6 +128,7 @@ static bool check_history_frame(int slot, std::string_view payload) {
         check_numbered(slot, payload.substr(payload.find(';') + 1), 0);
     } else if (payload[0] == 's' || payload[0] == 'p') {
         if (!parse_stored_line(text, &line) || !is_safe_name(line.name) ||
+            !breaks_are_pairs(line.text) ||
             (line.seq <= g_last_seq[slot] && g_registers[slot] < 2)) {
             abort();
         }
@@ -145,7 +159,8 @@ static void check_frame(int slot, std::string_view payload) {
     if (payload.empty() ||
         (payload[0] != 'e' &&
          (payload[0] != 'd' || semicolon == payload.npos || semicolon + 1 == payload.size() ||
-          !is_safe_name(payload.substr(1, semicolon - 1))))) {
+          !is_safe_name(payload.substr(1, semicolon - 1)) ||
+          !breaks_are_pairs(payload.substr(semicolon + 1))))) {
         abort();
     }
 }
@@ -207,7 +222,8 @@ static long long terminators(const char *bytes, size_t count) {
 
 // Members, places, the per-address cap; the unsent output as the room counts it, and the members'
 // (the member frame once) within --max-buffered; each open connection's frames taken within its
-// line rate, and none left waiting while it is read or held longer than a token takes.
+// line rate and byte rate (a frame over the burst goes from a full bucket), and none left waiting
+// while it is read or held longer than its token or its bytes take.
 static void check_room(long long now_ms) {
     int members = 0, places = 0, holders = 0, from[ADDRESS_COUNT] = {0};
     size_t buffered = 0, members_unsent = 0;
@@ -238,16 +254,23 @@ static void check_room(long long now_ms) {
         long long taken = g_fed[i] - waiting;
         long long allowed =
             2 * rules->line_rate + rules->line_rate * (now_ms - s->opened_ms) / 1000;
-        long long hold = s->held_until_ms - now_ms;
+        // Bytes: it owes at most the larger of the burst and a frame, beyond what refilled.
+        long long per_second = rules->byte_rate * 1024LL, hold = s->held_until_ms - now_ms;
+        long long owed = std::max(2 * per_second, (long long)FRAME_LIMIT + 1);
+        long long bytes_taken = g_fed_bytes[i] - (long long)s->input.size();
+        long long bytes_allowed = owed + per_second * (now_ms - s->opened_ms) / 1000;
+        long long longest = std::max<long long>(
+            rules->line_rate > 0 ? (999 + rules->line_rate) / rules->line_rate : 0,
+            per_second > 0 ? (owed * 1000 + per_second - 1) / per_second : 0);
         if ((rules->line_rate > 0 && taken > allowed) || (waiting > 0 && room_reads(&g_room, i)) ||
-            hold > (rules->line_rate > 0 ? (1000 + rules->line_rate - 1) / rules->line_rate : 0) ||
+            (per_second > 0 && bytes_taken > bytes_allowed) || hold > longest ||
             (s->held_until_ms >= 0 && hold < 0)) { // a tick takes what is due
             abort();
         }
     }
     members_unsent += holders > 0 ? g_room.member_frame.size() : 0;
     // A turn's relays stop once past the limit, so it is passed by a line or a page at most.
-    const size_t page = PAGE_BYTES_LIMIT + PAGE_LINES_LIMIT * 40 + 64, line = FRAME_LIMIT + 80;
+    const size_t page = PAGE_BYTES_LIMIT + PAGE_LINES_LIMIT * 40 + 64, line = 2 * FRAME_LIMIT + 80;
     if (members != g_room.member_count || places > rules->places || g_room.overflowed != 0 ||
         holders != g_room.member_frame_holders || buffered != g_room.buffered ||
         (rules->max_buffered > 0 && members_unsent > rules->max_buffered) ||
@@ -314,7 +337,7 @@ static void open_one(input *in, long long now_ms) {
         abort();
     }
     if (slot >= 0) {
-        g_fed[slot] = 0;
+        g_fed[slot] = g_fed_bytes[slot] = 0;
         g_address[slot] = a;
         g_token[slot] = -1;
         g_registers[slot] = 0;
@@ -330,6 +353,7 @@ static void feed(int slot, const char *bytes, size_t size, size_t chunk, long lo
     for (size_t at = 0; at < size && room_reads(&g_room, slot); at += chunk) {
         size_t count = size - at < chunk ? size - at : chunk;
         g_fed[slot] += terminators(bytes + at, count);
+        g_fed_bytes[slot] += (long long)count;
         room_receive(&g_room, slot, bytes + at, count, now_ms);
     }
 }
@@ -370,17 +394,19 @@ static void feed_extension(input *in, int slot, long long now_ms) {
 // Input: one byte for the places (low four bits), the line rate and --max-buffered (two bits
 // each), one for the per-address cap, the output limit (two bits each) and the history (bit 4:
 // on; bits 5 and 6: the lines a first registration gets; bit 7: with a store, else as after the
-// store failed), one for the hello timeout; then steps, each an operation byte and its
-// arguments.
+// store failed), one for the hello timeout (low six bits) and the byte rate (two bits); then
+// steps, each an operation byte and its arguments.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const int LINE_RATES[4] = {0, 1, 3, 20};
+    static const int BYTE_RATES[4] = {0, 1, 4, 64}; // KiB a second: bursts of 2 KiB to 128 KiB
     static const size_t MAX_BUFFERED[4] = {1500000, 3000, 200000, 3 << 20};
     static const size_t OUTPUT_LIMITS[4] = {OUTPUT_LIMIT, 600, 20000, 300000};
     input in = {data, size, 0};
-    unsigned shape = next(&in), cap = next(&in);
-    room_rules rules = {1 + (int)(shape % 16),           1 + (int)(cap % 4),
-                        10 * (1 + (long long)next(&in)), LINE_RATES[shape >> 4 & 3],
-                        MAX_BUFFERED[shape >> 6],        OUTPUT_LIMITS[cap >> 2 & 3]};
+    unsigned shape = next(&in), cap = next(&in), timing = next(&in);
+    room_rules rules = {
+        1 + (int)(shape % 16),      1 + (int)(cap % 4),      10 * (1 + (long long)(timing % 64)),
+        LINE_RATES[shape >> 4 & 3], BYTE_RATES[timing >> 6], MAX_BUFFERED[shape >> 6],
+        OUTPUT_LIMITS[cap >> 2 & 3]};
     // The line only room_after_writes may log; no name can end a line as it does.
     std::string over_limit =
         "dropped: unsent output over " +

@@ -6,10 +6,12 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "client/protocol.h"
@@ -121,10 +123,12 @@ TEST(server_loopback, a_wrong_identifier_gets_ver_err_and_is_closed) {
     peer_close(&late);
 }
 
+// --byte-rate 0: at its default, the 60 KB lines it takes to fill the kernel's buffers and a MiB
+// would need a minute.
 TEST(server_loopback, a_member_that_stops_reading_is_dropped_while_others_chat) {
-    const char *address = "127.0.0.4";
+    const char *address = "127.0.0.4", *options[] = {"--listen", address, "--byte-rate", "0", NULL};
     server_process sp;
-    ASSERT_TRUE(server_start(&sp, address));
+    ASSERT_TRUE(server_start_with(&sp, options));
     peer stalled, talker, listener;
     ASSERT_TRUE(joined(&stalled, &sp, address, "S", 4096));
     ASSERT_TRUE(joined(&talker, &sp, address, "T", 0));
@@ -429,6 +433,75 @@ TEST(server_loopback, a_burst_in_one_write_drops_no_member) {
     for (peer &p : members) {
         peer_close(&p);
     }
+    peer_close(&flooder);
+}
+
+// Reads or, when value is given, sets the sandbox's TCP send buffer sizes (min, default, max).
+static std::string send_buffers(const char *value = NULL) {
+    char line[64] = "";
+    FILE *f = fopen("/proc/sys/net/ipv4/tcp_wmem", value != NULL ? "w" : "r");
+    if (f != NULL && value != NULL) {
+        fputs(value, f);
+    } else if (f != NULL && fgets(line, sizeof line, f) == NULL) {
+        line[0] = '\0';
+    }
+    if (f != NULL) {
+        fclose(f);
+    }
+    return line;
+}
+
+// A member floods 60 KB lines at 1.3 MB/s (22 a second: --line-rate 100 leaves only the byte rate
+// to hold it back) for two seconds.  --byte-rate 256 keeps what it gets through below the 300 KB/s
+// another member reads, with send and receive buffers small enough that the kernel hides no
+// backlog: that member is never dropped and gets every line in order.
+TEST(server_loopback, a_flood_of_bytes_waits_and_pushes_no_reader_out) {
+    ASSERT_STREQ("1", getenv("VANTREL_IN_SANDBOX")) << "run it inside scripts/sandbox";
+    std::string buffers = send_buffers();
+    send_buffers("4096 16384 65536");
+    ASSERT_EQ("4096\t16384\t65536\n", send_buffers());
+    const char *address = "127.0.0.28";
+    const char *options[] = {"--listen", address, "--line-rate", "100", "--byte-rate", "256", NULL};
+    server_process sp;
+    ASSERT_TRUE(server_start_with(&sp, options));
+    peer reader, flooder;
+    ASSERT_TRUE(joined(&reader, &sp, address, "R", 16384) &&
+                joined(&flooder, &sp, address, "F", 0));
+    const int LINES = 44;
+    std::string out, in; // the flooder's bytes not yet written, the reader's not yet cut
+    int queued = 0, relayed = 0;
+    bool in_order = true;
+    long long start = now_ms(), read = 0, ms;
+    ssize_t n = 1;
+    while (relayed < LINES && n != 0 && (ms = now_ms() - start) < 30000) {
+        for (; queued < LINES && queued * 1000 / 22 <= ms; queued++) {
+            out += std::to_string(queued) + std::string(60000, 'w') + T;
+        }
+        n = send(flooder.fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        out.erase(0, n > 0 ? (size_t)n : 0);
+        char chunk[65536];
+        while (recv(flooder.fd, chunk, sizeof chunk, MSG_DONTWAIT) > 0) { // its own relays
+        }
+        long long budget = std::min<long long>(ms * 300 - read, sizeof chunk); // 300 bytes a ms
+        n = budget > 0 ? recv(reader.fd, chunk, (size_t)budget, MSG_DONTWAIT) : -1;
+        read += n > 0 ? n : 0;
+        in.append(chunk, n > 0 ? (size_t)n : 0);
+        for (size_t end; (end = in.find('\x80')) != std::string::npos; in.erase(0, end + 1)) {
+            std::string want = "dF;" + std::to_string(relayed) + std::string(60000, 'w');
+            in_order = in_order && (in[0] != 'd' || in.compare(0, end, want) == 0);
+            relayed += in[0] == 'd';
+        }
+        usleep(1000);
+    }
+    printf("60 KB lines at 1.3 MB/s for 2 s, --byte-rate 256: a 300 KB/s reader had %d of %d "
+           "after %lld ms\n",
+           relayed, LINES, now_ms() - start);
+    EXPECT_EQ(LINES, relayed) << (n == 0 ? "the reader was closed" : "");
+    EXPECT_TRUE(in_order);
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    EXPECT_FALSE(has(server_log(&sp), "dropped")) << server_log(&sp);
+    send_buffers(buffers.c_str());
+    peer_close(&reader);
     peer_close(&flooder);
 }
 

@@ -74,7 +74,7 @@ TEST(room_members, goodbye_and_hang_up_remove_only_members) {
     take_output(r, b);
 
     feed(r, b, "end\n " + T);
-    EXPECT_EQ(printable("dB;end\n " + T), printable(take_output(r, a)))
+    EXPECT_EQ(printable("dB;end\r\n " + T), printable(take_output(r, a)))
         << "only the exact goodbye ends a membership";
     take_output(r, b);
 
@@ -89,11 +89,28 @@ TEST(room_members, goodbye_and_hang_up_remove_only_members) {
 }
 
 TEST(room_relays, frames_are_cut_the_same_whatever_the_chunking) {
-    // 0x00 and a character cut by its 0x80 second byte pass through as they came.
-    std::string lines = "hello\r\n" + T + std::string("a\0b\r\n", 5) + T + "\x83" + T + "\r\n" + T +
-                        T + "last\r\n" + T;
-    std::string want = "dTaro;hello\r\n" + T + "dTaro;" + std::string("a\0b\r\n", 5) + T +
-                       "dTaro;\x83" + T + "dTaro;\r\n" + T + "dTaro;last\r\n" + T; // no empty one
+    // Each row: a frame, and the text relayed for it.  0x00 and a character cut by its 0x80 second
+    // byte pass through as they came; a lone CR or LF becomes CR LF, in Shift-JIS text too.
+    const struct {
+        std::string sent, relayed;
+    } rows[] = {
+        {"hello\r\n", "hello\r\n"},
+        {std::string("a\0b\r\n", 5), std::string("a\0b\r\n", 5)},
+        {"\x83", "\x83"},
+        {"\r\n", "\r\n"},
+        {"", ""}, // no empty relay
+        {"a\rb\nc\n\r", "a\r\nb\r\nc\r\n\r\n"},
+        {"\r\r\n\n", "\r\n\r\n\r\n"},
+        {"\x82\xa0\r\x83\x41\n\x82\r\n\x82",
+         "\x82\xa0\r\n\x83\x41\r\n\x82\r\n\x82"}, // あ, ア, lead bytes
+        {std::string("\0\r\0\n", 4), std::string("\0\r\n\0\r\n", 6)},
+        {"last\r\n", "last\r\n"},
+    };
+    std::string lines, want;
+    for (const auto &row : rows) {
+        lines += row.sent + T;
+        want += row.sent.empty() ? "" : "dTaro;" + row.relayed + T;
+    }
     const size_t chunks[] = {1, 2, 3, 7, 64, 100000};
     for (size_t chunk : chunks) {
         room *r = fresh_room();
@@ -185,7 +202,7 @@ TEST(room_limits, frames_over_64_kib_close_the_connection) {
 }
 
 TEST(room_limits, members_that_stop_taking_output_are_dropped_and_the_rest_go_on) {
-    room_rules rules = {256, 8, 10000, 0, 0, OUTPUT_LIMIT};
+    room_rules rules = {256, 8, 10000, 0, 0, 0, OUTPUT_LIMIT};
     room *r = fresh_room(&rules);
     int stalled1 = join(r, "S1");
     int talker = join(r, "T");
@@ -236,7 +253,7 @@ TEST(room_end, members_get_the_shutdown_notice_and_are_closed_after_it) {
 
 // Who makes way for whom is checked on every open by the fuzz target; here, the log line.
 TEST(room_limits, a_room_of_members_refuses_one_more) {
-    room_rules rules = {2, 8, 10000, 0, 0, 0}; // places, per address, hello timeout, no limits
+    room_rules rules = {2, 8, 10000, 0, 0, 0, 0}; // places, per address, hello timeout, no limits
     room *r = fresh_room(&rules);
     int m1 = join(r, "M1"), m2 = join(r, "M2");
     EXPECT_EQ(-1, open_from(r, 3, 500));
@@ -245,7 +262,7 @@ TEST(room_limits, a_room_of_members_refuses_one_more) {
 }
 
 TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
-    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000, 0, 0, 0}; // held to what slots serve
+    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000, 0, 0, 0, 0}; // held to what slots serve
     room *r = fresh_room(&rules);
     for (int i = 0; i < ROOM_MAX_PLACES; i++) {
         ASSERT_EQ(i, open_from(r, i, i));
@@ -256,7 +273,7 @@ TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
 }
 
 TEST(room_hello, the_deadline_counts_from_the_connect_whatever_trickles_in) {
-    room_rules rules = {256, 8, 10000, 0, 0, 0};
+    room_rules rules = {256, 8, 10000, 0, 0, 0, 0};
     room *r = fresh_room(&rules);
     EXPECT_EQ(-1, room_tick(r, 0)) << "nobody greeting, no deadline";
     int trickler = open_from(r, 1, 1000);
@@ -370,7 +387,7 @@ TEST(room_members, a_reader_behind_gets_only_the_newest_member_list) {
 // row: a tick of the event loop at that time, and the relays the listener has had by then.  Then
 // past --max-buffered the member with the most unsent output goes, and only it.
 TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_first) {
-    room_rules rules = {8, 8, 10000, 20, 4000, 0}; // 20 lines a second, bursts of 40; 4000 bytes
+    room_rules rules = {8, 8, 10000, 20, 0, 4000, 0}; // 20 lines a second, bursts of 40; 4000 bytes
     room *r = fresh_room(&rules);
     int listener = join(r, "L"), stalled = join(r, "S"), talker = join(r, "T");
     take_output(r, listener);
@@ -402,7 +419,7 @@ TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_firs
 TEST(room_history, replays_page_skip_what_was_sent_and_resent_ids_are_only_acknowledged) {
     history h;
     ASSERT_EQ(HISTORY_OPEN, history_open(&h, ":memory:", 0, NULL));
-    room_rules rules = {256, 8, 10000, 0, 0, 0};
+    room_rules rules = {256, 8, 10000, 0, 0, 0, 0};
     room *r = fresh_room(&rules);
     room_history_start(r, &h, "00000000000000ff", 100);
     const std::string token(32, 'e'), epoch = h.epoch;
@@ -417,15 +434,15 @@ TEST(room_history, replays_page_skip_what_was_sent_and_resent_ids_are_only_ackno
     std::string out = take_output(r, b);
     EXPECT_EQ(PAGE_LINES_LIMIT + 1, std::count(out.begin(), out.end(), T[0])) << "a page, an end";
     EXPECT_EQ("fm;;1000" + T, out.substr(out.size() - 9));
-    feed(r, a, "during the replay\r\n" + T); // 1003: in the replay, not live
+    feed(r, a, "during\rthe replay\n" + T); // 1003: in the replay, not live, stored as relayed
     EXPECT_EQ("", take_output(r, b));
     feed(r, b, more_payload() + T);
     out = take_output(r, b);
-    EXPECT_EQ(
-        printable("p1001;0;A;x\r\n" + T + "p1003;0;A;during the replay\r\n" + T + "fe;;1003" + T),
-        printable(out));
+    EXPECT_EQ(printable("p1001;0;A;x\r\n" + T + "p1003;0;A;during\r\nthe replay\r\n" + T +
+                        "fe;;1003" + T),
+              printable(out));
     // Numbered lines: relayed once per client and id, acknowledged after the sender's own relay.
-    feed(r, b, numbered_line_payload(5, "hi\r\n") + T);
+    feed(r, b, numbered_line_payload(5, "hi\n") + T);
     EXPECT_EQ(printable("s1004;0;B;hi\r\n" + T + "a5" + T), printable(take_output(r, b)));
     take_output(r, a);
     feed(r, b, numbered_line_payload(5, "hi\r\n") + T + numbered_line_payload(4, "x") + T);
