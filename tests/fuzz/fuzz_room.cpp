@@ -82,18 +82,6 @@ static bool is_safe_name(std::string_view name) {
     return !name.empty() && name.size() <= NAME_LIMIT;
 }
 
-// Every relayed or stored text breaks lines with CR LF alone: no CR without an LF after it, nor
-// an LF without a CR.
-static bool breaks_are_pairs(std::string_view text) {
-    for (size_t i = 0; i < text.size(); i++) {
-        if ((text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) ||
-            (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // A numbered line, relayed or replayed to a slot, with the seq it came with (0 for a "d"): each
 // is sent to a connection once, unless it registered again, and stored under one seq.
 static void check_numbered(int slot, std::string_view text, long long seq) {
@@ -128,7 +116,6 @@ static bool check_history_frame(int slot, std::string_view payload) {
         check_numbered(slot, payload.substr(payload.find(';') + 1), 0);
     } else if (payload[0] == 's' || payload[0] == 'p') {
         if (!parse_stored_line(text, &line) || !is_safe_name(line.name) ||
-            !breaks_are_pairs(line.text) ||
             (line.seq <= g_last_seq[slot] && g_registers[slot] < 2)) {
             abort();
         }
@@ -159,8 +146,7 @@ static void check_frame(int slot, std::string_view payload) {
     if (payload.empty() ||
         (payload[0] != 'e' &&
          (payload[0] != 'd' || semicolon == payload.npos || semicolon + 1 == payload.size() ||
-          !is_safe_name(payload.substr(1, semicolon - 1)) ||
-          !breaks_are_pairs(payload.substr(semicolon + 1))))) {
+          !is_safe_name(payload.substr(1, semicolon - 1))))) {
         abort();
     }
 }
@@ -222,8 +208,8 @@ static long long terminators(const char *bytes, size_t count) {
 
 // Members, places, the per-address cap; the unsent output as the room counts it, and the members'
 // (the member frame once) within --max-buffered; each open connection's frames taken within its
-// line rate and byte rate (a frame over the burst goes from a full bucket), and none left waiting
-// while it is read or held longer than its token or its bytes take.
+// line rate and byte rate, and none left waiting while it is read or held longer than a token,
+// or its bytes, take.
 static void check_room(long long now_ms) {
     int members = 0, places = 0, holders = 0, from[ADDRESS_COUNT] = {0};
     size_t buffered = 0, members_unsent = 0;
@@ -254,17 +240,15 @@ static void check_room(long long now_ms) {
         long long taken = g_fed[i] - waiting;
         long long allowed =
             2 * rules->line_rate + rules->line_rate * (now_ms - s->opened_ms) / 1000;
-        // Bytes: it owes at most the larger of the burst and a frame, beyond what refilled.
-        long long per_second = rules->byte_rate * 1024LL, hold = s->held_until_ms - now_ms;
-        long long owed = std::max(2 * per_second, (long long)FRAME_LIMIT + 1);
-        long long bytes_taken = g_fed_bytes[i] - (long long)s->input.size();
-        long long bytes_allowed = owed + per_second * (now_ms - s->opened_ms) / 1000;
-        long long longest = std::max<long long>(
-            rules->line_rate > 0 ? (999 + rules->line_rate) / rules->line_rate : 0,
-            per_second > 0 ? (owed * 1000 + per_second - 1) / per_second : 0);
+        // Its bytes: never more owed than the burst or one frame, the larger, past what refilled.
+        long long hold = s->held_until_ms - now_ms, rate = rules->byte_rate * 1024LL;
+        long long owed = std::max(2 * rate, (long long)FRAME_LIMIT + 1);
+        long long longest = std::max(rules->line_rate > 0 ? 1 + 999 / rules->line_rate : 0LL,
+                                     rate > 0 ? 1 + owed * 1000 / rate : 0);
         if ((rules->line_rate > 0 && taken > allowed) || (waiting > 0 && room_reads(&g_room, i)) ||
-            (per_second > 0 && bytes_taken > bytes_allowed) || hold > longest ||
-            (s->held_until_ms >= 0 && hold < 0)) { // a tick takes what is due
+            (rate > 0 && g_fed_bytes[i] - (long long)s->input.size() >
+                             owed + rate * (now_ms - s->opened_ms) / 1000) ||
+            hold > longest || (s->held_until_ms >= 0 && hold < 0)) { // a tick takes what is due
             abort();
         }
     }

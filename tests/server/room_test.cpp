@@ -89,27 +89,20 @@ TEST(room_members, goodbye_and_hang_up_remove_only_members) {
 }
 
 TEST(room_relays, frames_are_cut_the_same_whatever_the_chunking) {
-    // Each row: a frame, and the text relayed for it.  0x00 and a character cut by its 0x80 second
-    // byte pass through as they came; a lone CR or LF becomes CR LF, in Shift-JIS text too.
-    const struct {
-        std::string sent, relayed;
-    } rows[] = {
-        {"hello\r\n", "hello\r\n"},
-        {std::string("a\0b\r\n", 5), std::string("a\0b\r\n", 5)},
-        {"\x83", "\x83"},
-        {"\r\n", "\r\n"},
-        {"", ""}, // no empty relay
+    // 0x00 and a character cut by its 0x80 second byte pass through as they came.
+    std::string lines = "hello\r\n" + T + std::string("a\0b\r\n", 5) + T + "\x83" + T + "\r\n" + T +
+                        T + "last\r\n" + T;
+    std::string want = "dTaro;hello\r\n" + T + "dTaro;" + std::string("a\0b\r\n", 5) + T +
+                       "dTaro;\x83" + T + "dTaro;\r\n" + T + "dTaro;last\r\n" + T; // no empty one
+    // A lone CR or LF becomes CR LF; 0x0D and 0x0A are never a second byte (あ, ア, a lead byte).
+    const std::string breaks[][2] = {
         {"a\rb\nc\n\r", "a\r\nb\r\nc\r\n\r\n"},
         {"\r\r\n\n", "\r\n\r\n\r\n"},
-        {"\x82\xa0\r\x83\x41\n\x82\r\n\x82",
-         "\x82\xa0\r\n\x83\x41\r\n\x82\r\n\x82"}, // あ, ア, lead bytes
-        {std::string("\0\r\0\n", 4), std::string("\0\r\n\0\r\n", 6)},
-        {"last\r\n", "last\r\n"},
-    };
-    std::string lines, want;
-    for (const auto &row : rows) {
-        lines += row.sent + T;
-        want += row.sent.empty() ? "" : "dTaro;" + row.relayed + T;
+        {"\x82\xa0\r\x83\x41\n\x82\r\n", "\x82\xa0\r\n\x83\x41\r\n\x82\r\n"},
+        {std::string("\0\r\0\n", 4), std::string("\0\r\n\0\r\n", 6)}};
+    for (const auto &row : breaks) {
+        lines += row[0] + T;
+        want += "dTaro;" + row[1] + T;
     }
     const size_t chunks[] = {1, 2, 3, 7, 64, 100000};
     for (size_t chunk : chunks) {
