@@ -21,9 +21,10 @@ static const int SLOTS = 17;
 // Bytes taken from each slot's output since its last complete frame, as a client would hold them.
 static std::string g_partial[SLOTS];
 static int g_high; // one past the highest slot opened in this run
-// Terminators and bytes each open slot was fed; each address's connection tokens (thousandths) as
-// of g_token_ms, counted apart from the room; each slot's address, as an index into ADDRESSES.
-static long long g_fed[SLOTS], g_fed_bytes[SLOTS], g_tokens[5], g_token_ms[5];
+// Terminators each open slot was fed; each address's connection tokens (thousandths) as of
+// g_token_ms, counted apart from the room; each slot's address, as an index into ADDRESSES.
+static long long g_fed[SLOTS], g_tokens[5], g_token_ms[5];
+static long long g_fed_bytes[SLOTS]; // and the bytes
 static int g_address[SLOTS];
 
 static const char *const ADDRESSES[] = {"10.0.0.1", "10.0.0.2", "127.0.0.1", "::1", "2001:db8::1"};
@@ -208,8 +209,7 @@ static long long terminators(const char *bytes, size_t count) {
 
 // Members, places, the per-address cap; the unsent output as the room counts it, and the members'
 // (the member frame once) within --max-buffered; each open connection's frames taken within its
-// line rate and byte rate, and none left waiting while it is read or held longer than a token,
-// or its bytes, take.
+// line and byte rates, and none left waiting while it is read or held longer than they take.
 static void check_room(long long now_ms) {
     int members = 0, places = 0, holders = 0, from[ADDRESS_COUNT] = {0};
     size_t buffered = 0, members_unsent = 0;
