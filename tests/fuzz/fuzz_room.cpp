@@ -11,7 +11,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -209,7 +208,8 @@ static long long terminators(const char *bytes, size_t count) {
 
 // Members, places, the per-address cap; the unsent output as the room counts it, and the members'
 // (the member frame once) within --max-buffered; each open connection's frames taken within its
-// line and byte rates, and none left waiting while it is read or held longer than they take.
+// line and byte rates (owing at most the byte burst or one frame), and none left waiting while it
+// is read or held longer than they take.
 static void check_room(long long now_ms) {
     int members = 0, places = 0, holders = 0, from[ADDRESS_COUNT] = {0};
     size_t buffered = 0, members_unsent = 0;
@@ -240,11 +240,10 @@ static void check_room(long long now_ms) {
         long long taken = g_fed[i] - waiting;
         long long allowed =
             2 * rules->line_rate + rules->line_rate * (now_ms - s->opened_ms) / 1000;
-        // Its bytes: never more owed than the burst or one frame, the larger, past what refilled.
         long long hold = s->held_until_ms - now_ms, rate = rules->byte_rate * 1024LL;
-        long long owed = std::max(2 * rate, (long long)FRAME_LIMIT + 1);
-        long long longest = std::max(rules->line_rate > 0 ? 1 + 999 / rules->line_rate : 0LL,
-                                     rate > 0 ? 1 + owed * 1000 / rate : 0);
+        long long owed = 2 * rate > (long long)FRAME_LIMIT ? 2 * rate : (long long)FRAME_LIMIT + 1;
+        long long longest = rules->line_rate > 0 ? 1 + 999 / rules->line_rate : 0;
+        longest = rate > 0 && 1 + owed * 1000 / rate > longest ? 1 + owed * 1000 / rate : longest;
         if ((rules->line_rate > 0 && taken > allowed) || (waiting > 0 && room_reads(&g_room, i)) ||
             (rate > 0 && g_fed_bytes[i] - (long long)s->input.size() >
                              owed + rate * (now_ms - s->opened_ms) / 1000) ||

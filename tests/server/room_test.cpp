@@ -414,7 +414,7 @@ TEST(room_history, replays_page_skip_what_was_sent_and_resent_ids_are_only_ackno
     const std::string token(32, 'e'), epoch = h.epoch;
     int a = join(r, "A");
     for (int i = 0; i <= PAGE_LINES_LIMIT; i++) { // seqs 1..1001
-        feed(r, a, "x\r\n" + T);
+        feed(r, a, "x\n" + T);                    // stored, and replayed, as relayed: x CR LF
     }
     int b = join(r, "B");
     feed(r, a, "sent as d\r\n" + T); // 1002
@@ -423,13 +423,13 @@ TEST(room_history, replays_page_skip_what_was_sent_and_resent_ids_are_only_ackno
     std::string out = take_output(r, b);
     EXPECT_EQ(PAGE_LINES_LIMIT + 1, std::count(out.begin(), out.end(), T[0])) << "a page, an end";
     EXPECT_EQ("fm;;1000" + T, out.substr(out.size() - 9));
-    feed(r, a, "during\rthe replay\n" + T); // 1003: in the replay, not live, stored as relayed
+    feed(r, a, "during the replay\r\n" + T); // 1003: in the replay, not live
     EXPECT_EQ("", take_output(r, b));
     feed(r, b, more_payload() + T);
     out = take_output(r, b);
-    EXPECT_EQ(printable("p1001;0;A;x\r\n" + T + "p1003;0;A;during\r\nthe replay\r\n" + T +
-                        "fe;;1003" + T),
-              printable(out));
+    EXPECT_EQ(
+        printable("p1001;0;A;x\r\n" + T + "p1003;0;A;during the replay\r\n" + T + "fe;;1003" + T),
+        printable(out));
     // Numbered lines: relayed once per client and id, acknowledged after the sender's own relay.
     feed(r, b, numbered_line_payload(5, "hi\n") + T);
     EXPECT_EQ(printable("s1004;0;B;hi\r\n" + T + "a5" + T), printable(take_output(r, b)));
