@@ -47,6 +47,9 @@ static void print_usage(FILE *to) {
           "  --line-rate N            lines a second from one connection, in bursts of up to\n"
           "                           twice that; faster ones wait; 0 for no limit, up to\n"
           "                           100000 (default 20)\n"
+          "  --byte-rate KIB          KiB a second from one connection, in bursts of up to\n"
+          "                           twice that; faster ones wait, as for --line-rate; 0 for\n"
+          "                           no limit, up to 1048576 (default 64)\n"
           "  --max-buffered MIB       unsent output of all members together, 1..65536 MiB;\n"
           "                           past it the member with the most is dropped (default 64)\n"
           "  --history-file PATH      where the history of lines is kept (default: see below)\n"
@@ -56,6 +59,7 @@ static void print_usage(FILE *to) {
           "                           (default 100)\n"
           "  --version                print the version and exit\n"
           "  --help                   show this text and exit\n"
+          "A lone CR or LF in a relayed line is sent, and kept in the history, as CR LF.\n"
           "Prints one line when listening; joins, leaves and refusals go to standard error.\n"
           "SIGINT or SIGTERM (Ctrl+C on Windows) tells every member the server is ending and\n"
           "exits 0.  Exit status 1: cannot listen, or another server holds the history file;\n"
@@ -115,6 +119,7 @@ static int parse_options(int argc, char **argv, server_options *options) {
         {"--hello-timeout", 1, 3600, &hello_seconds},
         {"--keepalive", 1, 3600, &settings->keepalive_seconds},
         {"--line-rate", 0, 100000, &settings->rules.line_rate},
+        {"--byte-rate", 0, 1048576, &settings->rules.byte_rate},
         {"--max-buffered", 1, 65536, &buffered_mib},
         {"--history-days", 0, 3650, &settings->history_days},
         {"--history-lines", 0, 1000, &settings->history_lines},

@@ -16,3 +16,21 @@ long long rate_wait_ms(const rate_bucket *bucket, long long now_ms, int per_seco
 
 // True when the bucket is full again, so it holds nothing worth keeping.
 bool rate_full(const rate_bucket *bucket, long long now_ms, int per_second);
+
+// A bucket of bytes: what it lacks of being full, in thousandths of a byte, as of at_ms.  Zero
+// is full, whatever at_ms says.  Unlike rate_bucket it keeps no absolute clock in its units: at
+// a GiB a second that clock would overflow after a hundred days of the system's uptime.
+struct byte_bucket {
+    long long owed;
+    long long at_ms;
+};
+
+// Takes count bytes at once from the bucket at now_ms.  False, and nothing taken, when it lacks
+// them.  A count over the whole burst is taken from a full bucket, which then owes more than its
+// burst.  per_second 0 means no limit.
+bool byte_take(byte_bucket *bucket, long long now_ms, long long per_second, long long burst,
+               long long count);
+
+// Milliseconds from now_ms until byte_take can take count bytes; 0 when it can now.
+long long byte_wait_ms(const byte_bucket *bucket, long long now_ms, long long per_second,
+                       long long burst, long long count);

@@ -146,8 +146,14 @@ static bool is_open(const room_slot *s) {
     return s->state == SLOT_GREETING || s->state == SLOT_MEMBER;
 }
 
-// Takes the slot's whole frames, searching for terminators from scan on, while its line rate
-// and the turn allow; the rest waits in its input, and the slot is held until it is due.
+// --byte-rate in bytes a second.
+static long long byte_rate_of(const room *r) {
+    return (long long)r->rules.byte_rate * 1024;
+}
+
+// Takes the slot's whole frames, searching for terminators from scan on, while its line rate,
+// its byte rate and the turn allow; the rest waits in its input, and the slot is held until it
+// is due.
 static void take_frames(room *r, int slot, size_t scan, long long now_ms) {
     room_slot *s = &r->slots[slot];
     size_t start = 0;
@@ -160,15 +166,22 @@ static void take_frames(room *r, int slot, size_t scan, long long now_ms) {
             room_drop(r, slot, "dropped: frame over 64 KiB");
             return;
         }
-        int rate = r->rules.line_rate;
         if (r->turn_relayed >= TURN_RELAY_LIMIT || r->turn_queued >= TURN_OUTPUT_LIMIT) {
             s->held_until_ms = now_ms;
             break;
         }
-        if (!rate_take(&s->lines, now_ms, rate, 2 * rate)) {
-            s->held_until_ms = now_ms + rate_wait_ms(&s->lines, now_ms, rate, 2 * rate);
+        // Both buckets must have what the frame takes before either gives it, or a frame held
+        // for its bytes would have spent a line on nothing.  The terminator is a byte it sent.
+        int rate = r->rules.line_rate;
+        long long bytes = (long long)(end - start) + 1, byte_rate = byte_rate_of(r);
+        long long wait = rate_wait_ms(&s->lines, now_ms, rate, 2 * rate);
+        long long byte_wait = byte_wait_ms(&s->bytes, now_ms, byte_rate, 2 * byte_rate, bytes);
+        if (wait > 0 || byte_wait > 0) {
+            s->held_until_ms = now_ms + (wait > byte_wait ? wait : byte_wait);
             break;
         }
+        rate_take(&s->lines, now_ms, rate, 2 * rate);
+        byte_take(&s->bytes, now_ms, byte_rate, 2 * byte_rate, bytes);
         take_frame(r, slot, s->input.data() + start, end - start);
         start = end + 1;
         scan = start;
@@ -187,6 +200,7 @@ void room_default_rules(room_rules *rules) {
     rules->per_address = 8;
     rules->hello_timeout_ms = 10000;
     rules->line_rate = 20;
+    rules->byte_rate = 64;
     rules->max_buffered = 64 * 1024 * 1024;
     rules->output_limit = OUTPUT_LIMIT;
 }
@@ -211,6 +225,7 @@ static void clear_slot(room *r, room_slot *s) {
     std::string().swap(s->canonical);
     std::string().swap(s->input);
     s->lines.due = 0;
+    s->bytes.owed = s->bytes.at_ms = 0;
     s->held_until_ms = -1;
     std::string().swap(s->output);
     s->output_sent = 0;
@@ -236,6 +251,9 @@ void room_init(room *r, const room_rules *rules) {
     }
     if (r->rules.line_rate < 0) {
         r->rules.line_rate = 0;
+    }
+    if (r->rules.byte_rate < 0) {
+        r->rules.byte_rate = 0;
     }
     // Only the slots this room uses are cleared, and looked at later: a small room starts fast.
     r->slot_count = r->rules.places + 1;

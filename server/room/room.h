@@ -4,8 +4,9 @@
 // connection is sent and when it must be closed, so every rule of the protocol is testable
 // without a network.
 //
-// Bytes are relayed as they came, 0x00 included: the client drops 0x00 from what it receives, so
-// the server has no reason to edit anyone's text.
+// Bytes are relayed as they came, 0x00 included (the client drops 0x00 from what it receives),
+// but for line breaks: a lone CR or a lone LF goes out as CR LF, so that every client, the
+// oldest included, breaks a line where its sender did.
 #pragma once
 
 #include <stddef.h>
@@ -47,6 +48,8 @@ struct room_rules {
     long long hello_timeout_ms; // from the connect to a completed hello (default 10000)
     int line_rate;              // frames a second from one connection, in bursts of up to twice
                                 // that; 0: no limit (default 20)
+    int byte_rate;              // KiB a second of the frames of one connection, in bursts of up
+                                // to twice that; 0: no limit (default 64)
     size_t max_buffered;        // unsent output of all connections together; 0: no limit
                                 // (default 64 MiB)
     size_t output_limit;        // unsent output one member may keep; 0: no limit (OUTPUT_LIMIT)
@@ -78,8 +81,9 @@ struct room_slot {
     std::string canonical; // the name in the form the "(n)" rule compares
     std::string input;     // received bytes not yet taken as frames
     rate_bucket lines;
+    byte_bucket bytes;
     // -1 while the connection is read; else its input holds a whole frame that waits, for its
-    // line rate or the next turn, until this time, and nothing more is read before.
+    // line rate, its byte rate or the next turn, until this time, and nothing more is read before.
     long long held_until_ms;
     std::string output; // bytes for the socket; the first output_sent of them are gone
     size_t output_sent;

@@ -82,8 +82,14 @@ static bool anyone_live(const room *r) {
     return false;
 }
 
-void room_say(room *r, int slot, const char *text, size_t count, long long line_id) {
+void room_say(room *r, int slot, const char *sent, size_t sent_count, long long line_id) {
     room_slot *s = &r->slots[slot];
+    // One buffer for every line: its capacity stays, so a line costs no allocation here.  The
+    // store keeps the text as it is relayed, so a replay breaks lines where the relay did.
+    static std::string bytes;
+    room_line_breaks(sent, sent_count, &bytes);
+    const char *text = bytes.data();
+    size_t count = bytes.size();
     std::string relay = room_relay_frame(s->name, text, count);
     if (!r->extension) {
         room_broadcast(r, relay, std::string());
@@ -91,9 +97,6 @@ void room_say(room *r, int slot, const char *text, size_t count, long long line_
     }
     long long seq = 0, at = r->clock_s;
     if (store_ok(r)) {
-        // One buffer for every line: its capacity stays, so a line costs no allocation here.
-        static std::string bytes;
-        bytes.assign(text, count);
         long long client = line_id > 0 ? r->clients[s->client].number : 0;
         seq = history_append(r->store, at, s->name, bytes, client, line_id);
         store_ok(r);

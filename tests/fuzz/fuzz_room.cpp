@@ -23,6 +23,7 @@ static int g_high; // one past the highest slot opened in this run
 // Terminators each open slot was fed; each address's connection tokens (thousandths) as of
 // g_token_ms, counted apart from the room; each slot's address, as an index into ADDRESSES.
 static long long g_fed[SLOTS], g_tokens[5], g_token_ms[5];
+static long long g_fed_bytes[SLOTS]; // and the bytes
 static int g_address[SLOTS];
 
 static const char *const ADDRESSES[] = {"10.0.0.1", "10.0.0.2", "127.0.0.1", "::1", "2001:db8::1"};
@@ -207,7 +208,8 @@ static long long terminators(const char *bytes, size_t count) {
 
 // Members, places, the per-address cap; the unsent output as the room counts it, and the members'
 // (the member frame once) within --max-buffered; each open connection's frames taken within its
-// line rate, and none left waiting while it is read or held longer than a token takes.
+// line and byte rates (owing at most the byte burst or one frame), and none left waiting while it
+// is read or held longer than they take.
 static void check_room(long long now_ms) {
     int members = 0, places = 0, holders = 0, from[ADDRESS_COUNT] = {0};
     size_t buffered = 0, members_unsent = 0;
@@ -238,16 +240,20 @@ static void check_room(long long now_ms) {
         long long taken = g_fed[i] - waiting;
         long long allowed =
             2 * rules->line_rate + rules->line_rate * (now_ms - s->opened_ms) / 1000;
-        long long hold = s->held_until_ms - now_ms;
+        long long hold = s->held_until_ms - now_ms, rate = rules->byte_rate * 1024LL;
+        long long owed = 2 * rate > (long long)FRAME_LIMIT ? 2 * rate : (long long)FRAME_LIMIT + 1;
+        long long longest = rules->line_rate > 0 ? 1 + 999 / rules->line_rate : 0;
+        longest = rate > 0 && 1 + owed * 1000 / rate > longest ? 1 + owed * 1000 / rate : longest;
         if ((rules->line_rate > 0 && taken > allowed) || (waiting > 0 && room_reads(&g_room, i)) ||
-            hold > (rules->line_rate > 0 ? (1000 + rules->line_rate - 1) / rules->line_rate : 0) ||
-            (s->held_until_ms >= 0 && hold < 0)) { // a tick takes what is due
+            (rate > 0 && g_fed_bytes[i] - (long long)s->input.size() >
+                             owed + rate * (now_ms - s->opened_ms) / 1000) ||
+            hold > longest || (s->held_until_ms >= 0 && hold < 0)) { // a tick takes what is due
             abort();
         }
     }
     members_unsent += holders > 0 ? g_room.member_frame.size() : 0;
     // A turn's relays stop once past the limit, so it is passed by a line or a page at most.
-    const size_t page = PAGE_BYTES_LIMIT + PAGE_LINES_LIMIT * 40 + 64, line = FRAME_LIMIT + 80;
+    const size_t page = PAGE_BYTES_LIMIT + PAGE_LINES_LIMIT * 40 + 64, line = 2 * FRAME_LIMIT + 80;
     if (members != g_room.member_count || places > rules->places || g_room.overflowed != 0 ||
         holders != g_room.member_frame_holders || buffered != g_room.buffered ||
         (rules->max_buffered > 0 && members_unsent > rules->max_buffered) ||
@@ -314,7 +320,7 @@ static void open_one(input *in, long long now_ms) {
         abort();
     }
     if (slot >= 0) {
-        g_fed[slot] = 0;
+        g_fed[slot] = g_fed_bytes[slot] = 0;
         g_address[slot] = a;
         g_token[slot] = -1;
         g_registers[slot] = 0;
@@ -330,6 +336,7 @@ static void feed(int slot, const char *bytes, size_t size, size_t chunk, long lo
     for (size_t at = 0; at < size && room_reads(&g_room, slot); at += chunk) {
         size_t count = size - at < chunk ? size - at : chunk;
         g_fed[slot] += terminators(bytes + at, count);
+        g_fed_bytes[slot] += (long long)count;
         room_receive(&g_room, slot, bytes + at, count, now_ms);
     }
 }
@@ -370,17 +377,19 @@ static void feed_extension(input *in, int slot, long long now_ms) {
 // Input: one byte for the places (low four bits), the line rate and --max-buffered (two bits
 // each), one for the per-address cap, the output limit (two bits each) and the history (bit 4:
 // on; bits 5 and 6: the lines a first registration gets; bit 7: with a store, else as after the
-// store failed), one for the hello timeout; then steps, each an operation byte and its
-// arguments.
+// store failed), one for the hello timeout (low six bits) and the byte rate (two bits); then
+// steps, each an operation byte and its arguments.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const int LINE_RATES[4] = {0, 1, 3, 20};
+    static const int BYTE_RATES[4] = {0, 1, 4, 64}; // KiB a second: bursts of 2 KiB to 128 KiB
     static const size_t MAX_BUFFERED[4] = {1500000, 3000, 200000, 3 << 20};
     static const size_t OUTPUT_LIMITS[4] = {OUTPUT_LIMIT, 600, 20000, 300000};
     input in = {data, size, 0};
-    unsigned shape = next(&in), cap = next(&in);
-    room_rules rules = {1 + (int)(shape % 16),           1 + (int)(cap % 4),
-                        10 * (1 + (long long)next(&in)), LINE_RATES[shape >> 4 & 3],
-                        MAX_BUFFERED[shape >> 6],        OUTPUT_LIMITS[cap >> 2 & 3]};
+    unsigned shape = next(&in), cap = next(&in), timing = next(&in);
+    room_rules rules = {
+        1 + (int)(shape % 16),      1 + (int)(cap % 4),      10 * (1 + (long long)(timing % 64)),
+        LINE_RATES[shape >> 4 & 3], BYTE_RATES[timing >> 6], MAX_BUFFERED[shape >> 6],
+        OUTPUT_LIMITS[cap >> 2 & 3]};
     // The line only room_after_writes may log; no name can end a line as it does.
     std::string over_limit =
         "dropped: unsent output over " +

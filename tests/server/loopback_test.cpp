@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -122,9 +123,9 @@ TEST(server_loopback, a_wrong_identifier_gets_ver_err_and_is_closed) {
 }
 
 TEST(server_loopback, a_member_that_stops_reading_is_dropped_while_others_chat) {
-    const char *address = "127.0.0.4";
+    const char *address = "127.0.0.4", *options[] = {"--listen", address, "--byte-rate", "0", NULL};
     server_process sp;
-    ASSERT_TRUE(server_start(&sp, address));
+    ASSERT_TRUE(server_start_with(&sp, options));
     peer stalled, talker, listener;
     ASSERT_TRUE(joined(&stalled, &sp, address, "S", 4096));
     ASSERT_TRUE(joined(&talker, &sp, address, "T", 0));
@@ -462,6 +463,51 @@ TEST(server_loopback, a_log_nobody_reads_stops_neither_the_chat_nor_the_end) {
 static bool run(const std::string &command) {
     int status = system(command.c_str());
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A member floods 60 KB lines at 1.3 MB/s (22 a second; --line-rate 100 leaves only the byte rate
+// to hold it back) for two seconds.  --byte-rate 256 keeps what it gets through below the 300 KB/s
+// another member reads; small send buffers keep the kernel from hiding the backlog.  The reader
+// is never dropped and gets every line, in order.
+TEST(server_loopback, a_flood_of_bytes_waits_and_pushes_no_reader_out) {
+    ASSERT_STREQ("1", getenv("VANTREL_IN_SANDBOX")) << "this test sets the network's tcp_wmem";
+    ASSERT_TRUE(run("echo 4096 16384 65536 >/proc/sys/net/ipv4/tcp_wmem"));
+    const char *address = "127.0.0.28";
+    const char *options[] = {"--listen", address, "--line-rate", "100", "--byte-rate", "256", NULL};
+    server_process sp;
+    peer reader, flooder;
+    ASSERT_TRUE(server_start_with(&sp, options) && joined(&reader, &sp, address, "R", 16384) &&
+                joined(&flooder, &sp, address, "F", 0));
+    std::string out, got; // the flooder's bytes not yet written; the reader's last frame
+    int queued = 0, relayed = 0, status = PEER_TIMEOUT, in_order = 1;
+    long long start = now_ms(), read = 0, ms;
+    while (relayed < 44 && status != PEER_CLOSED && (ms = now_ms() - start) < 30000) {
+        for (; queued < 44 && queued * 1000 / 22 <= ms; queued++) {
+            out += std::to_string(queued) + std::string(60000, 'w') + T;
+        }
+        ssize_t n = send(flooder.fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        out.erase(0, n > 0 ? (size_t)n : 0);
+        char chunk[65536];
+        while (recv(flooder.fd, chunk, sizeof chunk, MSG_DONTWAIT) > 0) { // its own relays
+        }
+        read = read > ms * 300 - 65536 ? read : ms * 300 - 65536; // 300 bytes a ms at most
+        while (read < ms * 300 && (status = peer_read_frame(&reader, &got, 0)) == PEER_FRAME) {
+            read += (long long)got.size() + 1;
+            std::string want = "dF;" + std::to_string(relayed) + std::string(60000, 'w');
+            in_order = in_order && (got[0] != 'd' || got == want);
+            relayed += got[0] == 'd';
+        }
+        usleep(1000);
+    }
+    printf("60 KB lines at 1.3 MB/s, --byte-rate 256: a 300 KB/s reader had %d of 44 in %lld ms\n",
+           relayed, now_ms() - start);
+    EXPECT_TRUE(relayed == 44 && in_order)
+        << (status == PEER_CLOSED ? "the reader was closed" : "");
+    EXPECT_EQ(0, server_stop(&sp, SIGTERM, WAIT_MS));
+    EXPECT_FALSE(has(server_log(&sp), "dropped")) << server_log(&sp);
+    run("echo 4096 16384 4194304 >/proc/sys/net/ipv4/tcp_wmem"); // the kernel's default
+    peer_close(&reader);
+    peer_close(&flooder);
 }
 
 TEST(server_network, a_member_whose_link_goes_down_leaves_within_twice_the_keepalive) {

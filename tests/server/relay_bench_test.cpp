@@ -88,8 +88,9 @@ TEST(server_bench, DISABLED_relay_throughput_with_50_clients) {
     const char *history = getenv("VANTREL_BENCH_HISTORY");
     bool off = history != NULL && strcmp(history, "off") == 0;
     const char *address = "127.0.0.7",
-               *options[] = {"--listen", address, "--line-rate", "0", "--history-days", "0", NULL};
-    options[off ? 6 : 4] = NULL;
+               *options[] = {"--listen", address,          "--line-rate", "0", "--byte-rate",
+                             "0",        "--history-days", "0",           NULL};
+    options[off ? 8 : 6] = NULL;
     server_process sp;
     ASSERT_TRUE(server_start_with(&sp, options));
     peer p[CLIENTS];

@@ -74,7 +74,7 @@ TEST(room_members, goodbye_and_hang_up_remove_only_members) {
     take_output(r, b);
 
     feed(r, b, "end\n " + T);
-    EXPECT_EQ(printable("dB;end\n " + T), printable(take_output(r, a)))
+    EXPECT_EQ(printable("dB;end\r\n " + T), printable(take_output(r, a)))
         << "only the exact goodbye ends a membership";
     take_output(r, b);
 
@@ -94,6 +94,12 @@ TEST(room_relays, frames_are_cut_the_same_whatever_the_chunking) {
                         T + "last\r\n" + T;
     std::string want = "dTaro;hello\r\n" + T + "dTaro;" + std::string("a\0b\r\n", 5) + T +
                        "dTaro;\x83" + T + "dTaro;\r\n" + T + "dTaro;last\r\n" + T; // no empty one
+    // A lone CR or LF becomes CR LF; 0x0D and 0x0A are never a second byte (あ, ア, a lead byte).
+    lines += "a\rb\nc\n\r" + T + "\r\r\n\n" + T + "\x82\xa0\r\x83\x41\n\x82\r\n" + T +
+             std::string("\0\r\0\n", 4) + T;
+    want += "dTaro;a\r\nb\r\nc\r\n\r\n" + T + "dTaro;\r\n\r\n\r\n" + T +
+            "dTaro;\x82\xa0\r\n\x83\x41\r\n\x82\r\n" + T + "dTaro;" +
+            std::string("\0\r\n\0\r\n", 6) + T;
     const size_t chunks[] = {1, 2, 3, 7, 64, 100000};
     for (size_t chunk : chunks) {
         room *r = fresh_room();
@@ -185,7 +191,7 @@ TEST(room_limits, frames_over_64_kib_close_the_connection) {
 }
 
 TEST(room_limits, members_that_stop_taking_output_are_dropped_and_the_rest_go_on) {
-    room_rules rules = {256, 8, 10000, 0, 0, OUTPUT_LIMIT};
+    room_rules rules = {256, 8, 10000, 0, 0, 0, OUTPUT_LIMIT};
     room *r = fresh_room(&rules);
     int stalled1 = join(r, "S1");
     int talker = join(r, "T");
@@ -236,7 +242,7 @@ TEST(room_end, members_get_the_shutdown_notice_and_are_closed_after_it) {
 
 // Who makes way for whom is checked on every open by the fuzz target; here, the log line.
 TEST(room_limits, a_room_of_members_refuses_one_more) {
-    room_rules rules = {2, 8, 10000, 0, 0, 0}; // places, per address, hello timeout, no limits
+    room_rules rules = {2, 8, 10000, 0, 0, 0, 0}; // places, per address, hello timeout, no limits
     room *r = fresh_room(&rules);
     int m1 = join(r, "M1"), m2 = join(r, "M2");
     EXPECT_EQ(-1, open_from(r, 3, 500));
@@ -245,7 +251,7 @@ TEST(room_limits, a_room_of_members_refuses_one_more) {
 }
 
 TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
-    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000, 0, 0, 0}; // held to what slots serve
+    room_rules rules = {ROOM_MAX_PLACES + 100, 8, 10000, 0, 0, 0, 0}; // held to what slots serve
     room *r = fresh_room(&rules);
     for (int i = 0; i < ROOM_MAX_PLACES; i++) {
         ASSERT_EQ(i, open_from(r, i, i));
@@ -256,7 +262,7 @@ TEST(room_limits, the_whole_slot_array_serves_the_most_places) {
 }
 
 TEST(room_hello, the_deadline_counts_from_the_connect_whatever_trickles_in) {
-    room_rules rules = {256, 8, 10000, 0, 0, 0};
+    room_rules rules = {256, 8, 10000, 0, 0, 0, 0};
     room *r = fresh_room(&rules);
     EXPECT_EQ(-1, room_tick(r, 0)) << "nobody greeting, no deadline";
     int trickler = open_from(r, 1, 1000);
@@ -370,7 +376,7 @@ TEST(room_members, a_reader_behind_gets_only_the_newest_member_list) {
 // row: a tick of the event loop at that time, and the relays the listener has had by then.  Then
 // past --max-buffered the member with the most unsent output goes, and only it.
 TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_first) {
-    room_rules rules = {8, 8, 10000, 20, 4000, 0}; // 20 lines a second, bursts of 40; 4000 bytes
+    room_rules rules = {8, 8, 10000, 20, 0, 4000, 0}; // 20 lines a second, bursts of 40; 4000 bytes
     room *r = fresh_room(&rules);
     int listener = join(r, "L"), stalled = join(r, "S"), talker = join(r, "T");
     take_output(r, listener);
@@ -402,13 +408,13 @@ TEST(room_limits, a_flood_waits_for_its_tokens_and_the_biggest_backlog_goes_firs
 TEST(room_history, replays_page_skip_what_was_sent_and_resent_ids_are_only_acknowledged) {
     history h;
     ASSERT_EQ(HISTORY_OPEN, history_open(&h, ":memory:", 0, NULL));
-    room_rules rules = {256, 8, 10000, 0, 0, 0};
+    room_rules rules = {256, 8, 10000, 0, 0, 0, 0};
     room *r = fresh_room(&rules);
     room_history_start(r, &h, "00000000000000ff", 100);
     const std::string token(32, 'e'), epoch = h.epoch;
     int a = join(r, "A");
     for (int i = 0; i <= PAGE_LINES_LIMIT; i++) { // seqs 1..1001
-        feed(r, a, "x\r\n" + T);
+        feed(r, a, "x\n" + T);                    // stored, and replayed, as relayed: x CR LF
     }
     int b = join(r, "B");
     feed(r, a, "sent as d\r\n" + T); // 1002
@@ -425,7 +431,7 @@ TEST(room_history, replays_page_skip_what_was_sent_and_resent_ids_are_only_ackno
         printable("p1001;0;A;x\r\n" + T + "p1003;0;A;during the replay\r\n" + T + "fe;;1003" + T),
         printable(out));
     // Numbered lines: relayed once per client and id, acknowledged after the sender's own relay.
-    feed(r, b, numbered_line_payload(5, "hi\r\n") + T);
+    feed(r, b, numbered_line_payload(5, "hi\n") + T);
     EXPECT_EQ(printable("s1004;0;B;hi\r\n" + T + "a5" + T), printable(take_output(r, b)));
     take_output(r, a);
     feed(r, b, numbered_line_payload(5, "hi\r\n") + T + numbered_line_payload(4, "x") + T);
