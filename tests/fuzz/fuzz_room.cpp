@@ -319,9 +319,7 @@ static void open_one(input *in, long long now_ms) {
         g_token[slot] = -1;
         g_registers[slot] = 0;
         g_frames[slot] = g_last_seq[slot] = 0;
-        if (g_history) {
-            memset(g_was_sent[slot], 0, sizeof g_was_sent[slot]);
-        }
+        memset(g_was_sent[slot], 0, sizeof g_was_sent[slot]);
     }
 }
 
