@@ -350,10 +350,8 @@ static void feed_extension(input *in, int slot, long long now_ms) {
         g_registers[slot]++;
     } else if (k % 4 == 1) {
         unsigned id = next(in);
-        std::string text(1, MARK);
-        text += (char)('a' + (g_token[slot] >= 0 ? g_token[slot] : TOKEN_COUNT));
-        text += std::to_string(id) + "\r\n";
-        frame = numbered_line_payload(id, text);
+        char owner = (char)('a' + (g_token[slot] >= 0 ? g_token[slot] : TOKEN_COUNT));
+        frame = numbered_line_payload(id, std::string{MARK, owner} + std::to_string(id) + "\r\n");
     } else if (k % 4 == 2) {
         frame = more_payload();
     } else {
