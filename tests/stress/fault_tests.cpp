@@ -402,7 +402,7 @@ TEST_F(ServerFaults, AnAddressThatNeverAnswersNeverHoldsTheWindow) {
 struct dying_link {
     SOCKET listener;
     sockaddr_in server;
-    SOCKET ends[8][2]; // the program's end and the server's
+    SOCKET ends[16]; // connection k: 2k the program's end, 2k + 1 (2k ^ 1) the server's
     int count;
     volatile LONG dead_below; // connections numbered below this forward nothing
     volatile LONG stop;
@@ -426,33 +426,27 @@ static DWORD WINAPI link_loop(LPVOID param) {
         FD_ZERO(&readable);
         FD_SET(l->listener, &readable);
         int live_from = (int)InterlockedCompareExchange(&l->dead_below, 0, 0);
-        for (int i = live_from; i < l->count; i++) {
-            FD_SET(l->ends[i][0], &readable);
-            FD_SET(l->ends[i][1], &readable);
+        for (int i = 2 * live_from; i < 2 * l->count; i++) {
+            FD_SET(l->ends[i], &readable);
         }
         timeval wait = {0, 10000};
         if (select(0, &readable, NULL, NULL, &wait) <= 0) {
             continue;
         }
         if (FD_ISSET(l->listener, &readable) && l->count < 8) {
-            SOCKET near_end = accept(l->listener, NULL, NULL);
-            SOCKET far_end = socket(AF_INET, SOCK_STREAM, 0);
-            connect(far_end, (sockaddr *)&l->server, sizeof l->server);
-            l->ends[l->count][0] = near_end;
-            l->ends[l->count][1] = far_end;
-            l->count++;
+            SOCKET *pair = &l->ends[2 * l->count++];
+            pair[0] = accept(l->listener, NULL, NULL);
+            pair[1] = socket(AF_INET, SOCK_STREAM, 0);
+            connect(pair[1], (sockaddr *)&l->server, sizeof l->server);
         }
-        for (int i = live_from; i < l->count; i++) {
-            for (int side = 0; side < 2; side++) {
-                if (FD_ISSET(l->ends[i][side], &readable)) {
-                    forward(l->ends[i][side], l->ends[i][1 - side]);
-                }
+        for (int i = 2 * live_from; i < 2 * l->count; i++) {
+            if (FD_ISSET(l->ends[i], &readable)) {
+                forward(l->ends[i], l->ends[i ^ 1]);
             }
         }
     }
-    for (int i = 0; i < l->count; i++) {
-        closesocket(l->ends[i][0]);
-        closesocket(l->ends[i][1]);
+    for (int i = 0; i < 2 * l->count; i++) {
+        closesocket(l->ends[i]);
     }
     return 0;
 }
