@@ -888,10 +888,8 @@ TEST_F(Floods, AHundredMegabytesOfRelaysKeepTheBoxBoundedAndTheMemoryFlat) {
     SIZE_T peak = 0, after_16_mb = 0;
     answer_probe probe;
     probe_start(&probe, main_window, 250);
-    size_t sent = 0;
-    for (int i = 0; sent < 100 * 1000 * 1000; i++) {
+    for (size_t i = 0, sent = 0; sent < 100 * 1000 * 1000; i++, sent += text.size()) {
         ASSERT_TRUE(test_peer_send(&peer, relay(OTHER, std::to_string(i) + text)));
-        sent += text.size();
         PROCESS_MEMORY_COUNTERS memory = {};
         GetProcessMemoryInfo(program.process.hProcess, &memory, sizeof memory);
         peak = std::max(peak, memory.WorkingSetSize);
