@@ -363,6 +363,13 @@ static bool start_program(bench *b, const char *exe, std::string *folder, const 
     return wait_until_shown(b, WAIT_MS);
 }
 
+static void end_program(bench *b, const std::string &folder) {
+    program_end(&b->program);
+    test_peer_close(&b->peer);
+    test_server_close(&b->server);
+    remove_memo_folder(folder);
+}
+
 struct size_row {
     const char *label;
     size_t bytes;
@@ -444,77 +451,7 @@ struct pair_row {
     double resize_ms[2]; // one resize at this size; -1 when not timed
 };
 
-// Two programs taking turns at each size, so that the machine's other load falls on both alike:
-// the same program without and with a log folder, or two builds of it.
-static bool measure_side_by_side(const char *const exes[2], const char *const extras[2],
-                                 pair_row *rows, size_t count, bool resizes, std::string folders[2],
-                                 bench b[2]) {
-    bool ok = true;
-    for (int k = 0; k < 2; k++) {
-        b[k].server.listener = INVALID_SOCKET;
-        b[k].peer.socket = INVALID_SOCKET;
-    }
-    for (int k = 0; k < 2 && ok; k++) {
-        ok = start_program(&b[k], exes[k], &folders[k], LOG_ADDRESSES[k], extras[k]);
-        SetWindowPos(b[k].main_window, NULL, 600 * k, 0, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    for (size_t i = 0; i < count && ok; i++) {
-        pair_row *r = &rows[i];
-        ok = fill_to(&b[0], r->target) && fill_to(&b[1], r->target);
-        r->bytes = b[0].shown_bytes;
-        // Each goes first every other round, so neither always follows the other's repaint.
-        for (int round = 0; round < LOG_ROUNDS && ok; round++) {
-            for (int turn = 0; turn < 2 && ok; turn++) {
-                int k = (turn + round) % 2;
-                double ms = time_program_append(&b[k], TIMED_LINES);
-                ok = ms >= 0;
-                r->ms[k] += ms / LOG_ROUNDS;
-            }
-        }
-        for (int k = 0; k < 2; k++) {
-            r->resize_ms[k] = resizes && ok ? time_resize(&b[k]) : -1;
-        }
-        fprintf(stderr, "side by side at %s measured\n", r->label);
-    }
-    return ok;
-}
-
-static void end_side_by_side(std::string folders[2], bench b[2]) {
-    for (int k = 0; k < 2; k++) {
-        program_end(&b[k].program);
-        test_peer_close(&b[k].peer);
-        test_server_close(&b[k].server);
-        remove_memo_folder(folders[k]);
-    }
-}
-
-// ---- What the conversation log adds to a line ----------------------------------------------
-
-static bool measure_log_cost(const char *exe, pair_row *rows, size_t count) {
-    const char *const exes[2] = {exe, exe};
-    const char *const extras[2] = {"", "log_folder=log;\r\n"};
-    bench b[2] = {};
-    std::string folders[2];
-    bool ok = measure_side_by_side(exes, extras, rows, count, false, folders, b);
-    // The log must hold the whole transcript, or the comparison says nothing.
-    size_t logged = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folders[1] + "\\log\\*.txt").c_str(), &found);
-    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        logged += found.nFileSizeLow;
-    }
-    FindClose(search);
-    if (ok && logged != b[1].shown_bytes) {
-        fprintf(stderr, "the log holds %lu bytes, the transcript %lu\n", (unsigned long)logged,
-                (unsigned long)b[1].shown_bytes);
-        ok = false;
-    }
-    end_side_by_side(folders, b);
-    return ok;
-}
-
-static bool report_pairs(const char *csv_path, const char *title, const char *names[2],
+static bool report_pairs(const char *csv_path, const char *title, const char *const names[2],
                          const pair_row *rows, size_t count) {
     printf("%s: ms per relayed line, %d lines back to back (two programs taking turns, %d "
            "rounds)\n",
@@ -535,20 +472,59 @@ static bool report_pairs(const char *csv_path, const char *title, const char *na
     return csv != NULL && fclose(csv) == 0;
 }
 
-// The program before and after a change: the per-line cost at 1 MB and 4 MB, and a resize; and
-// past 16 MB, where a program that bounds its transcript trims it.
-static bool compare_programs(const char *other_exe, const char *exe, const char *csv_path) {
-    pair_row rows[] = {{"1 MB", 1024 * 1024, 0, {0, 0}, {-1, -1}},
-                       {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {-1, -1}},
-                       {"17 MB", 17 * 1024 * 1024, 0, {0, 0}, {-1, -1}}};
-    const char *const exes[2] = {other_exe, exe};
-    const char *const extras[2] = {"", ""};
-    const char *names[2] = {"other", "this"};
+// Two programs taking turns at each size, so that the machine's other load falls on both alike,
+// then their table: the same program without and with a log folder (log), or two builds of it.
+static bool side_by_side(const char *const exes[2], bool log, const char *title,
+                         const char *const names[2], pair_row *rows, size_t count, bool resizes,
+                         const char *csv_path) {
     bench b[2] = {};
     std::string folders[2];
-    bool ok = measure_side_by_side(exes, extras, rows, 3, true, folders, b);
-    end_side_by_side(folders, b);
-    return ok && report_pairs(csv_path, "programs", names, rows, 3);
+    bool ok = true;
+    for (int k = 0; k < 2; k++) {
+        b[k].server.listener = INVALID_SOCKET;
+        b[k].peer.socket = INVALID_SOCKET;
+    }
+    for (int k = 0; k < 2 && ok; k++) {
+        ok = start_program(&b[k], exes[k], &folders[k], LOG_ADDRESSES[k],
+                           log && k == 1 ? "log_folder=log;\r\n" : "");
+        SetWindowPos(b[k].main_window, NULL, 600 * k, 0, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (size_t i = 0; i < count && ok; i++) {
+        pair_row *r = &rows[i];
+        ok = fill_to(&b[0], r->target) && fill_to(&b[1], r->target);
+        r->bytes = b[0].shown_bytes;
+        // Each goes first every other round, so neither always follows the other's repaint.
+        for (int round = 0; round < LOG_ROUNDS && ok; round++) {
+            for (int turn = 0; turn < 2 && ok; turn++) {
+                int k = (turn + round) % 2;
+                double ms = time_program_append(&b[k], TIMED_LINES);
+                ok = ms >= 0;
+                r->ms[k] += ms / LOG_ROUNDS;
+            }
+        }
+        for (int k = 0; k < 2; k++) {
+            r->resize_ms[k] = resizes && ok ? time_resize(&b[k]) : -1;
+        }
+        fprintf(stderr, "%s at %s measured\n", title, r->label);
+    }
+    // The log must hold the whole transcript, or the comparison says nothing.
+    size_t logged = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folders[1] + "\\log\\*.txt").c_str(), &found);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        logged += found.nFileSizeLow;
+    }
+    FindClose(search);
+    if (ok && log && logged != b[1].shown_bytes) {
+        fprintf(stderr, "the log holds %lu bytes, the transcript %lu\n", (unsigned long)logged,
+                (unsigned long)b[1].shown_bytes);
+        ok = false;
+    }
+    for (int k = 0; k < 2; k++) {
+        end_program(&b[k], folders[k]);
+    }
+    return ok && report_pairs(csv_path, title, names, rows, count);
 }
 
 // ---- Catching up ---------------------------------------------------------------------------
@@ -587,7 +563,7 @@ static bool read_request(bench *b, char kind) {
     return false;
 }
 
-static bool time_catch_up(const char *exe, double *shown_ms, double *worst_ms) {
+static bool time_catch_up(const char *exe, const char *csv_path) {
     bench b{};
     b.server.listener = INVALID_SOCKET;
     b.peer.socket = INVALID_SOCKET;
@@ -610,18 +586,24 @@ static bool time_catch_up(const char *exe, double *shown_ms, double *worst_ms) {
         ok = test_peer_send(&b.peer, page) && (last || read_request(&b, 'm'));
     }
     ok = ok && wait_until_shown(&b, 60000);
-    *shown_ms = now_ms() - start;
+    double shown_ms = now_ms() - start;
     if (watcher != NULL) {
         InterlockedExchange(&watch.stop, 1);
         WaitForSingleObject(watcher, INFINITE);
         CloseHandle(watcher);
     }
-    *worst_ms = watch.worst_ms;
-    program_end(&b.program);
-    test_peer_close(&b.peer);
-    test_server_close(&b.server);
-    remove_memo_folder(folder);
-    return ok;
+    end_program(&b, folder);
+    if (!ok) {
+        return false;
+    }
+    printf("catch-up: %d past lines in pages of %d shown in %.0f ms; slowest WM_NULL answer "
+           "meanwhile %.0f ms\n",
+           CATCH_UP_LINES, CATCH_UP_PAGE, shown_ms, watch.worst_ms);
+    FILE *csv = fopen(windows_path(csv_path).c_str(), "a");
+    return csv != NULL &&
+           fprintf(csv, "catch_up_shown,%d,%.1f,ms\ncatch_up_slowest_answer,%d,%.1f,ms\n",
+                   CATCH_UP_LINES, shown_ms, CATCH_UP_LINES, watch.worst_ms) > 0 &&
+           fclose(csv) == 0;
 }
 
 static int run(const char *exe, const char *csv_path, const char *other_exe) {
@@ -696,27 +678,22 @@ static int run(const char *exe, const char *csv_path, const char *other_exe) {
 
     pair_row log_rows[] = {{"10 KB", 10 * 1024, 0, {0, 0}, {-1, -1}},
                            {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {-1, -1}}};
-    const char *log_names[2] = {"no_log", "log"};
-    if (status == 0 && !(measure_log_cost(exe, log_rows, 2) &&
-                         report_pairs(csv_path, "log", log_names, log_rows, 2))) {
+    const char *const log_exes[2] = {exe, exe}, *const log_names[2] = {"no_log", "log"};
+    if (status == 0 &&
+        !side_by_side(log_exes, true, "log", log_names, log_rows, 2, false, csv_path)) {
         status = 1;
     }
-    double catch_up_ms = 0, worst_ms = 0;
-    if (status == 0 && !time_catch_up(exe, &catch_up_ms, &worst_ms)) {
+    if (status == 0 && !time_catch_up(exe, csv_path)) {
         status = 1;
     }
-    if (status == 0) {
-        printf("catch-up: %d past lines in pages of %d shown in %.0f ms; slowest WM_NULL answer "
-               "meanwhile %.0f ms\n",
-               CATCH_UP_LINES, CATCH_UP_PAGE, catch_up_ms, worst_ms);
-        FILE *csv = fopen(windows_path(csv_path).c_str(), "a");
-        if (csv != NULL) {
-            fprintf(csv, "catch_up_shown,%d,%.1f,ms\ncatch_up_slowest_answer,%d,%.1f,ms\n",
-                    CATCH_UP_LINES, catch_up_ms, CATCH_UP_LINES, worst_ms);
-            fclose(csv);
-        }
-    }
-    if (status == 0 && other_exe != NULL && !compare_programs(other_exe, exe, csv_path)) {
+    // The program before and after a change: the per-line cost at 1 MB and 4 MB, and a resize;
+    // and past 16 MB, where a program that bounds its transcript trims it.
+    pair_row rows_of_two[] = {{"1 MB", 1024 * 1024, 0, {0, 0}, {-1, -1}},
+                              {"4 MB", 4 * 1024 * 1024, 0, {0, 0}, {-1, -1}},
+                              {"17 MB", 17 * 1024 * 1024, 0, {0, 0}, {-1, -1}}};
+    const char *const two_exes[2] = {other_exe, exe}, *const two_names[2] = {"other", "this"};
+    if (status == 0 && other_exe != NULL &&
+        !side_by_side(two_exes, false, "programs", two_names, rows_of_two, 3, true, csv_path)) {
         status = 1;
     }
     return status;

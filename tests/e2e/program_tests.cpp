@@ -907,20 +907,6 @@ static bool ends_with_wide(void *tail) {
            shown.compare(shown.size() - end.size(), end.size(), end) == 0;
 }
 
-static HWND question_box(void) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < WAIT_MS; pump_messages(20)) {
-        for (HWND w = FindWindowExW(NULL, NULL, L"#32770", NULL); w != NULL;
-             w = FindWindowExW(NULL, w, L"#32770", NULL)) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(w, &process);
-            if (process == program.process.dwProcessId && IsWindowVisible(w)) {
-                return w;
-            }
-        }
-    }
-    return NULL;
-}
-
 TEST_F(Unicode, EveryTextReadsAsItIsOnAnyCodePageAndEveryCharacterTravels) {
     ASSERT_EQ(GetACP(), 1252u) << "needs a Wine prefix whose locale is en_US.UTF-8";
     ASSERT_TRUE(test_server_open(&server, address));
@@ -969,11 +955,9 @@ TEST_F(Unicode, EveryTextReadsAsItIsOnAnyCodePageAndEveryCharacterTravels) {
     }
 
     ASSERT_TRUE(PostMessageW(main_window, WM_CLOSE, 0, 0));
-    HWND box = question_box();
+    HWND box = program_wait_box(&program, NULL, WAIT_MS); // its caption is not ANSI here
     ASSERT_NE(box, nullptr) << "no question before closing";
-    wchar_t caption[32] = L"";
-    GetWindowTextW(box, caption, 32);
-    EXPECT_STREQ(caption, L"確認");
+    EXPECT_EQ(wide_text_of(box), u"確認");
     EXPECT_EQ(wide_text_of(GetDlgItem(box, 0xFFFF)), u"終了してもよろしいですか");
     ASSERT_TRUE(answer_message_box(box, IDYES));
     ASSERT_NO_FATAL_FAILURE(expect_exit_code_zero());

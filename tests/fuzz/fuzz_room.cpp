@@ -325,9 +325,7 @@ static void open_one(input *in, long long now_ms) {
         g_token[slot] = -1;
         g_registers[slot] = 0;
         g_frames[slot] = g_last_seq[slot] = 0;
-        if (g_history) {
-            memset(g_was_sent[slot], 0, sizeof g_was_sent[slot]);
-        }
+        memset(g_was_sent[slot], 0, sizeof g_was_sent[slot]);
     }
 }
 
@@ -359,10 +357,8 @@ static void feed_extension(input *in, int slot, long long now_ms) {
         g_registers[slot]++;
     } else if (k % 4 == 1) {
         unsigned id = next(in);
-        std::string text(1, MARK);
-        text += (char)('a' + (g_token[slot] >= 0 ? g_token[slot] : TOKEN_COUNT));
-        text += std::to_string(id) + "\r\n";
-        frame = numbered_line_payload(id, text);
+        char owner = (char)('a' + (g_token[slot] >= 0 ? g_token[slot] : TOKEN_COUNT));
+        frame = numbered_line_payload(id, std::string{MARK, owner} + std::to_string(id) + "\r\n");
     } else if (k % 4 == 2) {
         frame = more_payload();
     } else {

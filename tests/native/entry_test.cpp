@@ -94,7 +94,6 @@ TEST(Entry, NoRelayedLineOrNamePassesForTheClientsOwn) {
     }
     // Names and each name of a member list: no control byte, no cut lead byte.
     EXPECT_EQ("Taro__\x81\x9f Fake", shown_name("Taro\r\n\x81\x9f Fake"));
-    EXPECT_EQ("__A", shown_name("\x7f\x01"
-                                "A\x81"));
+    EXPECT_EQ("__Z", shown_name("\x7f\x01Z\x81"));
     EXPECT_EQ("A\r\nB_C_D_\r\n\r\nE", shown_member_list("A\r\nB\rC\nD\r\r\n\r\nE"));
 }

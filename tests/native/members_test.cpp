@@ -9,25 +9,22 @@
 
 #include <gtest/gtest.h>
 
-// Names 名<n>... CR LF-ended, counting down when step is -1, or with what the lines telling each.
-static std::string names(int n, int count, int step = 1, const char *what = NULL) {
-    std::string list;
-    for (int i = 0; i < count; i++) {
-        char name[80];
-        snprintf(name, sizeof name,
-                 what
-                     ? "MESSAGE:\x96\xbc%05d \x82\xaa%s\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42\r\n"
-                     : "\x96\xbc%05d\r\n",
-                 step > 0 ? n + i : n + count - 1 - i, what);
-        list += name;
-    }
-    return list;
-}
-
 static const char JOINED[] = "\x8e\x51\x89\xc1", LEFT[] = "\x91\xde\x8f\x6f"; // 参加, 退出
 // " 人が参加し、", " 人が参加しました。", " 人が退出しました。"
 static const std::string PEOPLE = " \x90\x6c\x82\xaa", AND = PEOPLE + JOINED + "\x82\xb5\x81\x41",
                          DONE = "\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42\r\n";
+
+// Names 名<n>... CR LF-ended, counting down when step is -1, or with what the lines telling each.
+static std::string names(int n, int count, int step = 1, const char *what = NULL) {
+    std::string list;
+    for (int i = 0; i < count; i++) {
+        char name[16];
+        snprintf(name, sizeof name, "\x96\xbc%05d", step > 0 ? n + i : n + count - 1 - i);
+        list += what ? "MESSAGE:" + std::string(name) + " \x82\xaa" + what + DONE
+                     : name + std::string("\r\n");
+    }
+    return list;
+}
 
 TEST(MemberChanges, MoreThanTenChangesAreOneLine) {
     struct {

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "server/history/history.h"
@@ -34,6 +35,13 @@ static std::string scratch_store(std::string *folder) {
 static void remove_folder(const std::string &folder) {
     std::string command = "rm -rf '" + folder + "'"; // the scratch names need no quoting
     EXPECT_EQ(0, system(command.c_str()));
+}
+
+// The oldest line kept as "<seq>@<at>", "0@0" when none.
+static std::string oldest(history *h) {
+    long long seq, at;
+    history_oldest(h, &seq, &at);
+    return std::to_string(seq) + "@" + std::to_string(at);
 }
 
 // The first column of the first row, as text.
@@ -65,10 +73,8 @@ TEST(history_lines, seqs_grow_and_reads_keep_to_their_limits) {
     EXPECT_EQ(0, history_commit(&h));
     std::string all =
         "1@100:a:xx;2@101:bb:\x82\xa0;3@102::ccc;4@103:d:;5@104:" + std::string("\0e:e;", 5);
-    struct {
-        long long after;
-        int limit;
-        size_t max_bytes;
+    const struct {
+        long long after, limit, max_bytes;
         std::string want;
     } reads[] = {
         {0, 10, 1000, "5 " + all},
@@ -87,10 +93,7 @@ TEST(history_lines, seqs_grow_and_reads_keep_to_their_limits) {
     for (const auto &b : before_newest) {
         EXPECT_EQ(b[1], history_before_newest(&h, (int)b[0])) << "newest " << b[0];
     }
-    long long seq, at;
-    history_oldest(&h, &seq, &at);
-    EXPECT_EQ(1, seq);
-    EXPECT_EQ(100, at);
+    EXPECT_EQ("1@100", oldest(&h));
     EXPECT_EQ(5, history_newest(&h));
     history_close(&h);
     history_close(&other);
@@ -101,22 +104,16 @@ TEST(history_retention, prune_takes_old_lines_in_chunks_and_seqs_never_come_back
     history h;
     ASSERT_EQ(HISTORY_OPEN, history_open(&h, path.c_str(), 0, &reason)) << reason;
     // The ninth line came while the clock ran ahead; the tenth after it was set back.
-    const long long at[] = {100, 101, 102, 103, 104, 105, 106, 107, 300, 102};
-    for (long long t : at) {
+    for (long long t : {100, 101, 102, 103, 104, 105, 106, 107, 300, 102}) {
         history_append(&h, t, "n", "t", 0, 0);
     }
     EXPECT_EQ(0, history_commit(&h));
-    const int chunks[] = {3, 3, 2, 0};
-    for (int want : chunks) {
+    for (int want : {3, 3, 2, 0}) {
         EXPECT_EQ(want, history_prune(&h, 200, 3));
     }
-    long long seq, when;
-    history_oldest(&h, &seq, &when);
-    EXPECT_EQ(9, seq) << "the kept lines stay one unbroken run";
-    EXPECT_EQ(300, when);
+    EXPECT_EQ("9@300", oldest(&h)) << "the kept lines stay one unbroken run";
     EXPECT_EQ(2, history_prune(&h, 1000, 100));
-    history_oldest(&h, &seq, &when);
-    EXPECT_EQ(0, seq + when);
+    EXPECT_EQ("0@0", oldest(&h));
     EXPECT_EQ(10, history_newest(&h));
     history_close(&h);
 
@@ -171,10 +168,8 @@ TEST(history_crash, committed_lines_survive_kill_9_mid_burst) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             close(report[0]);
-            history h;
-            if (history_open(&h, path.c_str(), 0, NULL) != HISTORY_OPEN) {
-                _exit(1);
-            }
+            history h; // one that did not open gives seq 0
+            history_open(&h, path.c_str(), 0, NULL);
             for (;;) {
                 long long seq = 0;
                 for (int i = 0; i < 100; i++) {
@@ -227,10 +222,8 @@ TEST(history_files, damaged_held_and_unwritable_files) {
     ASSERT_NE(nullptr, file);
     fwrite(std::string(100, 'x').data(), 1, 100, file);
     fclose(file);
-    std::string noise;
-    for (int i = 0; i < 8192; i++) {
-        noise += (char)rand();
-    }
+    std::string noise(8192, '\0');
+    std::generate(noise.begin(), noise.end(), rand);
     const std::string moved[] = {path + ".corrupt-" + date, path + ".corrupt-" + date + "-2"};
     for (const std::string &aside : moved) {
         ASSERT_EQ(HISTORY_OPEN, history_open(&h, path.c_str(), now, &reason));

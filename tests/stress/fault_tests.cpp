@@ -402,7 +402,7 @@ TEST_F(ServerFaults, AnAddressThatNeverAnswersNeverHoldsTheWindow) {
 struct dying_link {
     SOCKET listener;
     sockaddr_in server;
-    SOCKET ends[8][2]; // the program's end and the server's
+    SOCKET ends[16]; // connection k: 2k the program's end, 2k + 1 (2k ^ 1) the server's
     int count;
     volatile LONG dead_below; // connections numbered below this forward nothing
     volatile LONG stop;
@@ -426,53 +426,29 @@ static DWORD WINAPI link_loop(LPVOID param) {
         FD_ZERO(&readable);
         FD_SET(l->listener, &readable);
         int live_from = (int)InterlockedCompareExchange(&l->dead_below, 0, 0);
-        for (int i = live_from; i < l->count; i++) {
-            FD_SET(l->ends[i][0], &readable);
-            FD_SET(l->ends[i][1], &readable);
+        for (int i = 2 * live_from; i < 2 * l->count; i++) {
+            FD_SET(l->ends[i], &readable);
         }
         timeval wait = {0, 10000};
         if (select(0, &readable, NULL, NULL, &wait) <= 0) {
             continue;
         }
         if (FD_ISSET(l->listener, &readable) && l->count < 8) {
-            SOCKET near_end = accept(l->listener, NULL, NULL);
-            SOCKET far_end = socket(AF_INET, SOCK_STREAM, 0);
-            connect(far_end, (sockaddr *)&l->server, sizeof l->server);
-            l->ends[l->count][0] = near_end;
-            l->ends[l->count][1] = far_end;
-            l->count++;
+            SOCKET *pair = &l->ends[2 * l->count++];
+            pair[0] = accept(l->listener, NULL, NULL);
+            pair[1] = socket(AF_INET, SOCK_STREAM, 0);
+            connect(pair[1], (sockaddr *)&l->server, sizeof l->server);
         }
-        for (int i = live_from; i < l->count; i++) {
-            for (int side = 0; side < 2; side++) {
-                if (FD_ISSET(l->ends[i][side], &readable)) {
-                    forward(l->ends[i][side], l->ends[i][1 - side]);
-                }
+        for (int i = 2 * live_from; i < 2 * l->count; i++) {
+            if (FD_ISSET(l->ends[i], &readable)) {
+                forward(l->ends[i], l->ends[i ^ 1]);
             }
         }
     }
-    for (int i = 0; i < l->count; i++) {
-        closesocket(l->ends[i][0]);
-        closesocket(l->ends[i][1]);
+    for (int i = 0; i < 2 * l->count; i++) {
+        closesocket(l->ends[i]);
     }
     return 0;
-}
-
-static sockaddr_in port_2000_at(const char *at) {
-    sockaddr_in where = {};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(TEST_SERVER_PORT);
-    where.sin_addr.s_addr = inet_addr(at);
-    return where;
-}
-
-static bool connects_to(const sockaddr_in &where, SOCKET *out) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (connect(s, (const sockaddr *)&where, sizeof where) == 0) {
-        *out = s;
-        return true;
-    }
-    closesocket(s);
-    return false;
 }
 
 // The program's own line, said while the link was dead, and what the other member said then.
@@ -494,16 +470,22 @@ TEST_F(ServerFaults, ALinkThatDiesWithALineInFlightCatchesUpAndKeepsTheName) {
                           "\\history.sqlite3\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION room = {};
+    launched_program room = {};
     ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
-                               &startup, &room));
+                               &startup, &room.process));
     static dying_link link;
     ZeroMemory(&link, sizeof link);
-    link.server = port_2000_at(server_address);
+    link.server.sin_family = AF_INET;
+    link.server.sin_port = htons(TEST_SERVER_PORT);
+    link.server.sin_addr.s_addr = inet_addr(server_address);
     ASSERT_TRUE(test_server_open(&server, address));
     link.listener = server.listener;
     test_peer other = {INVALID_SOCKET, ""};
-    for (DWORD start = GetTickCount(); !connects_to(link.server, &other.socket);) {
+    for (DWORD start = GetTickCount();; closesocket(other.socket)) {
+        other.socket = socket(AF_INET, SOCK_STREAM, 0);
+        if (connect(other.socket, (sockaddr *)&link.server, sizeof link.server) == 0) {
+            break;
+        }
         ASSERT_LT(GetTickCount() - start, 20000u) << "the server did not start";
         pump_messages(50);
     }
@@ -524,11 +506,13 @@ TEST_F(ServerFaults, ALinkThatDiesWithALineInFlightCatchesUpAndKeepsTheName) {
     InterlockedExchange(&link.dead_below, link.count);
     ASSERT_TRUE(remote_send_text(control(INPUT_ID), WM_SETTEXT, 0, IN_FLIGHT));
     ASSERT_TRUE(PostMessageA(control(SEND_ID), BM_CLICK, 0, 0));
-    const char *missed[] = {"one\r\n", "two\r\n", "three\r\n"};
-    for (const char *line : missed) {
+    // What the program must show and the other member see of them.
+    std::string stamp = time_stamp_now(), entries, relays;
+    for (const char *line : {"one\r\n", "two\r\n", "three\r\n"}) {
         ASSERT_TRUE(test_peer_send(&other, frame(line)));
+        entries += ENTRY_LEAD + OTHER + SAID + stamp + STAMP_END + line;
+        relays += "d" + OTHER + ";" + line + "|";
     }
-    std::string stamp = time_stamp_now();
     EXPECT_TRUE(wait_for_remote_text(main_window, TITLE_SENDING, WAIT_MS, &got))
         << "the title while the line waited: " << got;
     // The watchdog finds the link dead, the program comes back through a new connection and
@@ -536,17 +520,15 @@ TEST_F(ServerFaults, ALinkThatDiesWithALineInFlightCatchesUpAndKeepsTheName) {
     EXPECT_TRUE(
         wait_for_text_ending(control(TRANSCRIPT_ID), STAMP_END + IN_FLIGHT + "\r\n", 30000, &got))
         << tail_of(got);
+    std::string resent_at = time_stamp_now(); // the line is stamped as it comes back, seconds on
     EXPECT_TRUE(wait_for_remote_text(main_window, MAIN_TITLE, WAIT_MS, &payload)) << payload;
     pump_messages(400);
     ASSERT_TRUE(remote_text(control(TRANSCRIPT_ID), &got));
     size_t at = got.find(LOST);
     ASSERT_NE(at, std::string::npos) << tail_of(got);
-    std::string expected = LOST + CONNECTED;
-    for (const char *line : missed) {
-        expected += ENTRY_LEAD + OTHER + SAID + stamp + STAMP_END + line;
-    }
-    expected += MISSED_COUNT + ENTRY_LEAD + NAME + SAID + stamp + STAMP_END + IN_FLIGHT + "\r\n";
-    EXPECT_EQ(got.substr(at), expected) << "got " << where(got, at);
+    EXPECT_EQ(got.substr(at), LOST + CONNECTED + entries + MISSED_COUNT + ENTRY_LEAD + NAME + SAID +
+                                  resent_at + STAMP_END + IN_FLIGHT + "\r\n")
+        << "got " << where(got, at);
     EXPECT_TRUE(remote_text(control(MEMBERS_ID), &payload));
     EXPECT_EQ(payload, OTHER + "\r\n" + NAME + "\r\n") << "the name changed";
 
@@ -555,11 +537,7 @@ TEST_F(ServerFaults, ALinkThatDiesWithALineInFlightCatchesUpAndKeepsTheName) {
     while (test_peer_read_frame(&other, &payload, 1000) == PEER_FRAME) {
         seen += payload + "|";
     }
-    std::string lines;
-    for (const char *line : missed) {
-        lines += "d" + OTHER + ";" + line + "|";
-    }
-    EXPECT_EQ(seen, lines + "d" + NAME + ";" + IN_FLIGHT + "\r\n|");
+    EXPECT_EQ(seen, relays + "d" + NAME + ";" + IN_FLIGHT + "\r\n|");
 
     program_end(&program);
     InterlockedExchange(&link.stop, 1);
@@ -567,10 +545,7 @@ TEST_F(ServerFaults, ALinkThatDiesWithALineInFlightCatchesUpAndKeepsTheName) {
     CloseHandle(link.thread);
     server.listener = INVALID_SOCKET; // the link closed it
     test_peer_close(&other);
-    TerminateProcess(room.hProcess, 0);
-    WaitForSingleObject(room.hProcess, 5000);
-    CloseHandle(room.hProcess);
-    CloseHandle(room.hThread);
+    program_end(&room);
     remove_memo_folder(state);
 }
 
@@ -910,17 +885,13 @@ TEST_F(Floods, AHundredMegabytesOfRelaysKeepTheBoxBoundedAndTheMemoryFlat) {
     for (int i = 0; i < 60; i++) {
         text += std::string(998, 'a' + i % 26) + "\r\n"; // 60 KB
     }
-    HANDLE process = program.process.hProcess;
     SIZE_T peak = 0, after_16_mb = 0;
     answer_probe probe;
     probe_start(&probe, main_window, 250);
-    size_t sent = 0;
-    for (int i = 0; sent < 100 * 1000 * 1000; i++) {
+    for (size_t i = 0, sent = 0; sent < 100 * 1000 * 1000; i++, sent += text.size()) {
         ASSERT_TRUE(test_peer_send(&peer, relay(OTHER, std::to_string(i) + text)));
-        sent += text.size();
         PROCESS_MEMORY_COUNTERS memory = {};
-        memory.cb = sizeof memory;
-        GetProcessMemoryInfo(process, &memory, sizeof memory);
+        GetProcessMemoryInfo(program.process.hProcess, &memory, sizeof memory);
         peak = std::max(peak, memory.WorkingSetSize);
         if (after_16_mb == 0 && sent > 16 * 1000 * 1000) {
             after_16_mb = memory.WorkingSetSize;
@@ -957,8 +928,7 @@ static std::string rolling_names(int k) {
 
 // Sends the lists at their pace, a few at a time, until all are sent or 30 s have passed: a
 // program that does not keep up holds the sender back.
-static DWORD WINAPI list_flood_loop(LPVOID param) {
-    int *sent = (int *)param;
+static DWORD send_lists(int *sent) {
     DWORD start = GetTickCount(), elapsed;
     while (*sent < LISTS && (elapsed = GetTickCount() - start) < 30000) {
         int due = std::min((int)LISTS, (int)(elapsed * LISTS_A_SECOND / 1000) + 1);
@@ -979,20 +949,13 @@ TEST_F(Floods, AThousandMemberListsASecondKeepTheWindowAnsweringAndMissNobody) {
     ASSERT_NO_FATAL_FAILURE(start_chat());
     answer_probe probe;
     probe_start(&probe, main_window, 250);
-    static int sent = 0;
-    HANDLE sender = CreateThread(NULL, 0, list_flood_loop, &sent, 0, NULL);
-    DWORD took = 0;
-    WaitForSingleObject(sender, INFINITE);
-    GetExitCodeThread(sender, &took);
-    CloseHandle(sender);
+    int sent = 0;
+    DWORD took = send_lists(&sent);
     std::string got;
     bool shown = wait_for_remote_text(control(MEMBERS_ID), rolling_names(LISTS - 1), 30000, &got);
     probe_finish(&probe, 100);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                 program.process.dwProcessId);
     PROCESS_MEMORY_COUNTERS memory = {};
-    EXPECT_TRUE(GetProcessMemoryInfo(process, &memory, sizeof memory)) << "no memory counters";
-    CloseHandle(process);
+    EXPECT_TRUE(GetProcessMemoryInfo(program.process.hProcess, &memory, sizeof memory));
     printf("[          ] %d member lists of %d names sent in %lu ms; slowest of %d answers %lu "
            "ms; peak working set %lu MB\n",
            sent, LIST_NAMES, took, probe.samples, probe.worst_ms,
@@ -1026,37 +989,41 @@ TEST_F(Floods, AThousandMemberListsASecondKeepTheWindowAnsweringAndMissNobody) {
     EXPECT_EQ(left, LISTS - 1);
 }
 
+static void close_during_a_flood(int round) {
+    ASSERT_NO_FATAL_FAILURE(start_chat());
+    // Static: an early failure leaves the thread running until TearDown closes its socket.
+    static flood_thread ft;
+    flood_thread_start(&ft, peer.socket);
+    // The flood is under way once entries show.
+    LRESULT lines = 0;
+    ASSERT_TRUE(wait_for_lines(control(TRANSCRIPT_ID), lines_with_entries(50), WAIT_MS, &lines))
+        << "the flood did not show: " << lines << " lines";
+
+    ASSERT_TRUE(PostMessageA(main_window, WM_CLOSE, 0, 0));
+    HWND box = program_wait_box(&program, CONFIRM_CAPTION, WAIT_MS);
+    ASSERT_NE(box, nullptr) << "no question before closing";
+    EXPECT_EQ(message_box_text(box), QUIT_QUESTION);
+    DWORD clicked = GetTickCount();
+    ASSERT_TRUE(answer_message_box(box, IDYES));
+    DWORD code = 1;
+    bool ended = program_wait_exit(&program, WAIT_MS, &code);
+    DWORD took = GetTickCount() - clicked;
+    flood_thread_stop(&ft);
+    ASSERT_TRUE(ended) << "still running " << WAIT_MS << " ms after Yes";
+    EXPECT_EQ(code, 0u);
+    EXPECT_LT(took, (DWORD)ANSWER_MS) << "the process ended " << took << " ms after Yes";
+    if (round == 0) {
+        printf("[          ] ended %lu ms after Yes, during a flood of %d frames sent so far\n",
+               took, ft.f.next_number);
+    }
+}
+
 // The threads that write into the window end before its controls go, so closing in the middle of
 // a flood ends the process cleanly, every time.
 TEST_F(Floods, ClosingDuringAFloodEndsTheProcessWithCodeZeroWithinASecond) {
     for (int round = 0; round < 20; round++) {
         SCOPED_TRACE(round);
-        ASSERT_NO_FATAL_FAILURE(start_chat());
-        // Static: an early failure leaves the thread running until TearDown closes its socket.
-        static flood_thread ft;
-        flood_thread_start(&ft, peer.socket);
-        // The flood is under way once entries show.
-        LRESULT lines = 0;
-        ASSERT_TRUE(wait_for_lines(control(TRANSCRIPT_ID), lines_with_entries(50), WAIT_MS, &lines))
-            << "the flood did not show: " << lines << " lines";
-
-        ASSERT_TRUE(PostMessageA(main_window, WM_CLOSE, 0, 0));
-        HWND box = program_wait_box(&program, CONFIRM_CAPTION, WAIT_MS);
-        ASSERT_NE(box, nullptr) << "no question before closing";
-        EXPECT_EQ(message_box_text(box), QUIT_QUESTION);
-        DWORD clicked = GetTickCount();
-        ASSERT_TRUE(answer_message_box(box, IDYES));
-        DWORD code = 1;
-        bool ended = program_wait_exit(&program, WAIT_MS, &code);
-        DWORD took = GetTickCount() - clicked;
-        flood_thread_stop(&ft);
-        ASSERT_TRUE(ended) << "still running " << WAIT_MS << " ms after Yes";
-        EXPECT_EQ(code, 0u);
-        EXPECT_LT(took, (DWORD)ANSWER_MS) << "the process ended " << took << " ms after Yes";
-        if (round == 0) {
-            printf("[          ] ended %lu ms after Yes, during a flood of %d frames sent so far\n",
-                   took, ft.f.next_number);
-        }
+        ASSERT_NO_FATAL_FAILURE(close_during_a_flood(round));
         program_end(&program);
         test_peer_close(&peer);
         remove_memo_folder(folder);
@@ -1101,12 +1068,9 @@ TEST_F(FullDisk, TheLogEndsOnAWholeEntryTellsWhatIsMissingAndGoesOnOnALineOfItsO
     ASSERT_TRUE(box != NULL && answer_message_box(box, IDOK)) << "the failure was not told";
     ASSERT_TRUE(wait_for_text_ending(control(TRANSCRIPT_ID), "299 of a disk that fills up\r\n",
                                      WAIT_MS, &shown));
-    std::string day = time_stamp_now().substr(1, 10) + ".txt";
-    std::replace(day.begin(), day.end(), '/', '-');
-    day = logs + "\\" + day;
+    std::string day = logs + "\\" + time_stamp_now().substr(1, 10) + ".txt";
+    std::replace(day.begin() + logs.size(), day.end(), '/', '-');
     std::string full = file_bytes(day);
-    printf("[          ] disk full: the log has %lu of %lu bytes shown, ending %s\n",
-           (unsigned long)full.size(), (unsigned long)shown.size(), tail_of(full).c_str());
     EXPECT_TRUE(shown.compare(0, full.size(), full) == 0 && full.size() < shown.size() &&
                 starts_at(shown, full.size(), ENTRY_LEAD))
         << "not the shown text up to the end of a whole entry";
