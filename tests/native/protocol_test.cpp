@@ -147,8 +147,9 @@ TEST(PayloadKinds, VersionRefusalIsTheWholePayloadThenTheFirstByteDecides) {
 }
 
 // What a client sends past the offer is read strictly: anything not exactly one of the requests
-// is refused, and a frame without the leading 0x00 is never one.
-TEST(HistoryFrames, RequestsAreReadStrictlyAndServerFramesRoundTrip) {
+// is refused, and a frame without the leading 0x00 is never one.  (The server's frames are read
+// back by the room fuzzer, from every frame the room sends.)
+TEST(HistoryFrames, RequestsAreReadStrictly) {
     const std::string token = "0123456789abcdef0123456789abcdef";
     const std::string mark(1, '\0');
     struct {
@@ -183,37 +184,6 @@ TEST(HistoryFrames, RequestsAreReadStrictlyAndServerFramesRoundTrip) {
             EXPECT_EQ(c.payload.substr(r.text_at), c.payload.substr(c.payload.find(';') + 1));
         }
     }
-    EXPECT_EQ(register_payload(token, "3f9a0c2d5e7b1a64", 41),
-              mark + "r" + token + ";3f9a0c2d5e7b1a64;41");
-    EXPECT_EQ(register_payload(token, "3f9a0c2d5e7b1a64", -1), mark + "r" + token + ";;");
-
-    stored_line line;
-    ASSERT_TRUE(
-        parse_stored_line(stored_line_payload('p', 42, 1796803200, "Taro", "a;b\r\n", 5), &line));
-    EXPECT_EQ(std::to_string(line.seq) + " " + std::to_string(line.at) + " " + line.name + " " +
-                  line.text,
-              "42 1796803200 Taro a;b\r\n");
-    EXPECT_FALSE(parse_stored_line("s42;;Taro;x", &line));
-    EXPECT_FALSE(parse_stored_line("p42;17x;Taro;x", &line));
-    bool more;
-    long long gap, upto, id = 0;
-    const long long page_ends[][3] = {{false, -1, 0}, {true, 1796803200, 43}};
-    for (const auto &e : page_ends) {
-        std::string payload = page_end_payload(e[0], e[1], e[2]);
-        ASSERT_TRUE(parse_page_end(payload, &more, &gap, &upto)) << payload;
-        EXPECT_EQ(payload, e[0] ? "fm;1796803200;43" : "fe;;0");
-        EXPECT_TRUE(more == e[0] && gap == e[1] && upto == e[2]) << payload;
-    }
-    EXPECT_FALSE(parse_page_end("fx;;1", &more, &gap, &upto));
-    EXPECT_FALSE(parse_page_end("fe;", &more, &gap, &upto));
-    ASSERT_TRUE(parse_ack(ack_payload(7), &id));
-    EXPECT_EQ(id, 7);
-    EXPECT_FALSE(parse_ack("a7;", &id));
-    std::string epoch;
-    EXPECT_TRUE(parse_offer("o1;3f9a0c2d5e7b1a64", &epoch));
-    EXPECT_EQ(epoch, "3f9a0c2d5e7b1a64");
-    EXPECT_FALSE(parse_offer("o2;3f9a0c2d5e7b1a64", &epoch));
-    EXPECT_FALSE(parse_offer("o1;", &epoch));
 }
 
 TEST(RelayParsing, FirstSemicolonSeparatesNameAndText) {
