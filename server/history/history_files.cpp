@@ -44,20 +44,37 @@ static bool history_make_folder(const std::string &path) {
 }
 
 bool history_make_parent(const std::string &path, std::string *reason) {
-    // From 1: a leading separator is the root, not a folder to make.
-    for (size_t i = 1; i < path.size(); i++) {
+#ifdef _WIN32
+    const char *separators = "/\\";
+#else
+    const char *separators = "/";
+#endif
+    // Usually the folder is there; a path under a share (\\server\share) never has to make one.
+    size_t last = path.find_last_of(separators);
+    if (last == std::string::npos || last == 0 || history_exists(path.substr(0, last))) {
+        return true;
+    }
+    // A leading separator is the root, not a folder to make, and so is one after another or after
+    // a drive's colon; under a share, the folders to make begin past \\server\share.
+    size_t from = 0;
+#ifdef _WIN32
+    if (path.find_first_of(separators) == 0 && path.find_first_of(separators, 1) == 1) {
+        from = path.find_first_of(separators, path.find_first_of(separators, 2) + 1);
+    }
+#endif
+    bool after_separator = true;
+    for (size_t i = from; i < path.size(); i++) {
 #ifdef _WIN32
         // A Shift-JIS second byte may be 0x5C, which is no separator there.
         if (IsDBCSLeadByte((BYTE)path[i]) && i + 1 < path.size()) {
             i++;
+            after_separator = false;
             continue;
         }
-        bool separator = path[i] == '/' || path[i] == '\\';
-        bool root = path[i - 1] == ':' || path[i - 1] == '/' || path[i - 1] == '\\';
-#else
-        bool separator = path[i] == '/';
-        bool root = path[i - 1] == '/';
 #endif
+        bool separator = strchr(separators, path[i]) != NULL && path[i] != '\0';
+        bool root = after_separator || (i > 0 && path[i - 1] == ':');
+        after_separator = separator;
         if (!separator || root) {
             continue;
         }

@@ -603,7 +603,8 @@ static void expect_line(peer *p, const std::string &who, const std::string &want
 TEST(server_loopback, history_catches_up_across_a_kill_and_a_resent_line_is_relayed_once) {
     char folder[] = "/tmp/vantrel-history-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(folder));
-    const std::string file = server_path(std::string(folder) + "/history.sqlite3");
+    // A folder to make whose name ends in 0x5C in Shift-JIS (表), which is no separator.
+    const std::string file = server_path(std::string(folder) + "/\xe8\xa1\xa8/history.sqlite3");
     const char *address = "127.0.0.27";
     const char *options[] = {"--listen", address, "--history-file", file.c_str(), NULL};
     const std::string token = "5d41402abc4b2a76b9719d911017c592";
