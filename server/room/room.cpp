@@ -39,14 +39,19 @@ static bool unlist(room *r, int slot) {
     return false;
 }
 
-void room_drop(room *r, int slot, const char *why) {
-    room_slot *s = &r->slots[slot];
-    room_log_line(r, s, why);
+// The connection is closed at once, whatever it had still to read or to be sent.
+static void close_now(room *r, room_slot *s) {
     s->state = SLOT_DEAD;
     r->overflowed -= s->overflowed;
     s->overflowed = false;
     std::string().swap(s->input);
     room_forget_output(r, s);
+}
+
+void room_drop(room *r, int slot, const char *why) {
+    room_slot *s = &r->slots[slot];
+    room_log_line(r, s, why);
+    close_now(r, s);
     if (unlist(r, slot)) {
         room_broadcast_members(r);
     }
@@ -90,11 +95,7 @@ static void take_place(room *r, int slot, int previous) {
         r->order[i] = r->order[i] == previous ? slot : r->order[i];
     }
     room_log_line(r, s, "rejoined, replacing its previous connection from " + old->peer);
-    old->state = SLOT_DEAD;
-    r->overflowed -= old->overflowed;
-    old->overflowed = false;
-    std::string().swap(old->input);
-    room_forget_output(r, old);
+    close_now(r, old);
     s->list_at = s->output.size();
     s->list_sent = 0;
     r->member_frame_holders++;
