@@ -175,14 +175,14 @@ static void take_frames(room *r, int slot, size_t scan, long long now_ms) {
         // for its bytes would have spent a line on nothing.  The terminator is a byte it sent.
         int rate = r->rules.line_rate;
         long long bytes = (long long)(end - start) + 1, byte_rate = byte_rate_of(r);
-        long long wait = rate_wait_ms(&s->lines, now_ms, rate, 2 * rate);
-        long long byte_wait = byte_wait_ms(&s->bytes, now_ms, byte_rate, 2 * byte_rate, bytes);
+        long long wait = rate_wait_ms(&s->lines, now_ms, rate, 2 * rate, 1);
+        long long byte_wait = rate_wait_ms(&s->bytes, now_ms, byte_rate, 2 * byte_rate, bytes);
         if (wait > 0 || byte_wait > 0) {
             s->held_until_ms = now_ms + (wait > byte_wait ? wait : byte_wait);
             break;
         }
-        rate_take(&s->lines, now_ms, rate, 2 * rate);
-        byte_take(&s->bytes, now_ms, byte_rate, 2 * byte_rate, bytes);
+        rate_take(&s->lines, now_ms, rate, 2 * rate, 1);
+        rate_take(&s->bytes, now_ms, byte_rate, 2 * byte_rate, bytes);
         take_frame(r, slot, s->input.data() + start, end - start);
         start = end + 1;
         scan = start;
@@ -225,8 +225,7 @@ static void clear_slot(room *r, room_slot *s) {
     std::string().swap(s->name);
     std::string().swap(s->canonical);
     std::string().swap(s->input);
-    s->lines.due = 0;
-    s->bytes.owed = s->bytes.at_ms = 0;
+    s->lines = s->bytes = rate_bucket{0, 0};
     s->held_until_ms = -1;
     std::string().swap(s->output);
     s->output_sent = 0;

@@ -81,7 +81,7 @@ struct room_slot {
     std::string canonical; // the name in the form the "(n)" rule compares
     std::string input;     // received bytes not yet taken as frames
     rate_bucket lines;
-    byte_bucket bytes;
+    rate_bucket bytes;
     // -1 while the connection is read; else its input holds a whole frame that waits, for its
     // line rate, its byte rate or the next turn, until this time, and nothing more is read before.
     long long held_until_ms;

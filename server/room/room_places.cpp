@@ -64,7 +64,7 @@ int room_open(room *r, const char *peer, const char *address, long long now_ms) 
     }
     // New connections of one address: a burst as large as the cap, then one a second.
     int burst = r->rules.per_address;
-    if (!rate_take(&r->addresses.records[record].connects, now_ms, 1, burst)) {
+    if (!rate_take(&r->addresses.records[record].connects, now_ms, 1, burst, 1)) {
         refuse(r, peer, record, REFUSED_OVER_RATE, now_ms);
         return -1;
     }
