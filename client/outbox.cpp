@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "client/protocol.h"
+
 void outbox_init(outbox *o) {
     for (int i = 0; i < OUTBOX_CAPACITY; i++) {
         std::string().swap(o->lines[i].chat);
@@ -70,10 +72,18 @@ static bool awaits_echo(const outbox_line *line) {
     return line->connection != 0 && !line->numbered;
 }
 
+// The room may have made a lone CR or LF of the line CR LF before echoing it.
+static bool same_line(const std::string &sent, const std::string &echo) {
+    std::string a, b;
+    frame_line_breaks(sent.data(), sent.size(), &a);
+    frame_line_breaks(echo.data(), echo.size(), &b);
+    return a == b;
+}
+
 bool outbox_echoed(outbox *o, const std::string &chat) {
     for (int i = 0; i < o->count; i++) {
         if (awaits_echo(at(o, i))) {
-            if (at(o, i)->chat != chat) {
+            if (!same_line(at(o, i)->chat, chat)) {
                 return false;
             }
             remove_at(o, i);

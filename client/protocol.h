@@ -100,6 +100,10 @@ std::string escape_frame_text(const std::string &text);
 // page 932 gives for it; everything else, escapes of other characters included, as it came.
 std::string unescape_frame_text(const std::string &text);
 
+// A text as the room relays it: every CR LF stays one CR LF, and a CR or an LF on its own
+// becomes CR LF.
+void frame_line_breaks(const char *text, size_t count, std::string *out);
+
 // The escape at text[at], as the receiver shows it: ESCAPE_LENGTH for one that stands for a
 // character, with its code point in *code_point; twice that for a high surrogate's escape right
 // before a low one's, with the character beyond U+FFFF they name; 0 for anything else, which is

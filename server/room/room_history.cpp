@@ -87,7 +87,7 @@ void room_say(room *r, int slot, const char *sent, size_t sent_count, long long 
     // One buffer for every line: its capacity stays, so a line costs no allocation here.  The
     // store keeps the text as it is relayed, so a replay breaks lines where the relay did.
     static std::string bytes;
-    room_line_breaks(sent, sent_count, &bytes);
+    frame_line_breaks(sent, sent_count, &bytes);
     const char *text = bytes.data();
     size_t count = bytes.size();
     std::string relay = room_relay_frame(s->name, text, count);

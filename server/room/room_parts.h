@@ -33,9 +33,6 @@ void room_broadcast(room *r, const std::string &frame, const std::string &stored
 // The member frame for the room as it is now, due to every member.
 void room_broadcast_members(room *r);
 
-// The text with each lone CR and each lone LF as CR LF, into *out.
-void room_line_breaks(const char *text, size_t count, std::string *out);
-
 // One chat line from a member, its line breaks made CR LF, then stored first when the room keeps
 // history; line_id is the client's id for it, 0 for a line without one.
 void room_say(room *r, int slot, const char *text, size_t count, long long line_id);

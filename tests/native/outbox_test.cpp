@@ -40,14 +40,14 @@ TEST(Outbox, ResendsInOrderUntilAcknowledgedAndGivesUpAfterTenMinutes) {
     EXPECT_EQ(given, "a\r\nc\r\n");
     EXPECT_EQ(outbox_due_in(&o, 0, OUTBOX_SLOW_MS), -1);
 
-    // Without ids a line leaves with its echo, never someone else's line; a full outbox refuses
-    // the next.
+    // Without ids a line leaves with its echo, its lone CR made CR LF by the room, never someone
+    // else's line; a full outbox refuses the next.
     for (int i = 0; i < OUTBOX_CAPACITY; i++) {
-        ASSERT_TRUE(outbox_add(&o, "x\r\n", 0));
+        ASSERT_TRUE(outbox_add(&o, "x\rx\r\n", 0));
     }
     EXPECT_FALSE(outbox_add(&o, "y\r\n", 0));
     outbox_sent(&o, outbox_next_to_send(&o, 3), 3, false, 0);
     EXPECT_FALSE(outbox_echoed(&o, "y\r\n"));
-    EXPECT_TRUE(outbox_echoed(&o, "x\r\n"));
+    EXPECT_TRUE(outbox_echoed(&o, "x\r\nx\r\n"));
     EXPECT_TRUE(outbox_add(&o, "y\r\n", 0));
 }
