@@ -155,9 +155,25 @@ static void attempt(connection_plan *plan) {
 // While connected: until the receive thread ends by itself, the user asks for something, or a
 // line the user sent goes unanswered for too long.  Meanwhile it sends the user's lines, and
 // registers once the server offers the history.
+static bool asked_to_leave(connection_plan *plan) {
+    if (stopping()) {
+        return true;
+    }
+    if (take_reconnect()) {
+        disconnect_from_server();
+        plan_reconnect(plan);
+        return true;
+    }
+    return false;
+}
+
 static void keep(connection_plan *plan) {
     HANDLE events[3] = {g_client.receive_thread, connection_wake_event(), catch_up_offer_event()};
     for (;;) {
+        // Also before the first wait: the wait for the offer may have taken the wake that said so.
+        if (asked_to_leave(plan)) {
+            return;
+        }
         // Behind a replay, the user's lines wait, so that they follow what the user missed.
         if (!catch_up_replaying()) {
             sending_send_waiting(&g_client);
@@ -165,12 +181,7 @@ static void keep(connection_plan *plan) {
         DWORD wait = sooner(watchdog_remaining(), look_after_waiting_lines());
         // The offer's event stays set once it came, so it is only waited for until then.
         DWORD woke = WaitForMultipleObjects(registered ? 2 : 3, events, FALSE, wait);
-        if (stopping()) {
-            return;
-        }
-        if (take_reconnect()) {
-            disconnect_from_server();
-            plan_reconnect(plan);
+        if (asked_to_leave(plan)) {
             return;
         }
         // A receive thread that could not be started counts as one that ended at once.
