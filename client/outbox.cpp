@@ -135,15 +135,6 @@ int outbox_give_up(outbox *o, long long now_ms, std::string *given_up) {
     return taken;
 }
 
-bool outbox_take_oldest(outbox *o, std::string *chat) {
-    if (o->count == 0) {
-        return false;
-    }
-    chat->swap(at(o, 0)->chat);
-    remove_at(o, 0);
-    return true;
-}
-
 long long outbox_due_in(const outbox *o, long long now_ms, long long wait_ms) {
     if (o->count == 0) {
         return -1;

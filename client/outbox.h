@@ -71,10 +71,6 @@ int outbox_take_from(outbox *o, long long id, std::string *taken);
 // their chat payloads to *given_up.  Returns how many.
 int outbox_give_up(outbox *o, long long now_ms, std::string *given_up);
 
-// Takes out the oldest line whatever its age (a send that failed with a server that does not
-// acknowledge), its payload into *chat.  False when empty.
-bool outbox_take_oldest(outbox *o, std::string *chat);
-
 // Milliseconds from now_ms until the oldest line has waited `wait_ms` (0 when it has), or -1
 // when none waits.
 long long outbox_due_in(const outbox *o, long long now_ms, long long wait_ms);

@@ -26,12 +26,6 @@ int frame_take_bytes(frame_assembler *fa, const char *bytes, size_t count, size_
     return terminator != NULL;
 }
 
-int frame_take_byte(frame_assembler *fa, unsigned char byte) {
-    char one = (char)byte;
-    size_t used;
-    return frame_take_bytes(fa, &one, 1, &used);
-}
-
 void frame_reset(frame_assembler *fa) {
     fa->payload.clear();
     fa->dropped = 0;

@@ -58,8 +58,6 @@ struct frame_assembler {
 // it took every byte and the frame goes on.  0x00 bytes are dropped and not counted: they are
 // never part of a text.
 int frame_take_bytes(frame_assembler *fa, const char *bytes, size_t count, size_t *used);
-// The same for one byte.
-int frame_take_byte(frame_assembler *fa, unsigned char byte);
 void frame_reset(frame_assembler *fa);
 
 enum payload_kind {

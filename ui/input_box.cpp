@@ -21,8 +21,7 @@ void install_input_box_keys(HWND box, client_state *cs) {
 static void on_enter(HWND box) {
     if (shift_held)
         return;
-    if (sending_client)
-        send_chat_line(sending_client);
+    send_chat_line(sending_client);
     // The carriage return this press produces is already queued behind us; the backspace follows
     // it and takes the line break out again, so the box ends as send_chat_line left it.
     PostMessageW(box, WM_CHAR, 8, 0);
