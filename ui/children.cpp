@@ -1,5 +1,4 @@
-// The four child controls of the main window: creation with the font and first connection,
-// layout, and teardown.
+// The four child controls of the main window: creation with the font, layout, and teardown.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -23,7 +22,7 @@ static const DWORD EDIT_STYLE = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILIN
 // Long lines of the transcript stay whole, one drag of the scroll bar away: wrapping would make
 // the edit control re-wrap the whole conversation on every resize, seconds for a day's chat.
 static const DWORD TRANSCRIPT_STYLE = EDIT_STYLE | WS_HSCROLL;
-// The input box holds 511 bytes at most, so it wraps at its width for nothing.
+// The input box holds 511 characters at most, so it wraps at its width for nothing.
 static const DWORD INPUT_STYLE = EDIT_STYLE & ~ES_AUTOHSCROLL;
 
 static HWND create_child(HWND parent, const wchar_t *cls, const wchar_t *text, DWORD style,
