@@ -23,6 +23,9 @@ bool transcript_shows_end(HWND box);
 // Entries added since the user scrolled up; the window's thread clears it once the user is back
 // at the end.
 int transcript_unread(void);
-void transcript_read_to_end(void);
+// The user is at the end: the count is cleared, and the window told when it was not zero.
+void transcript_read_to_end(HWND box);
+// Brings the end into view, and so clears the count.
+void transcript_follow_end(HWND box);
 
 void set_member_list(client_state *cs, const std::string &text);

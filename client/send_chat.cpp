@@ -6,7 +6,6 @@
 #include "client/protocol.h"
 #include "client/receive.h"
 #include "client/sending.h"
-#include "client/window_messages.h"
 #include "client/window_text.h"
 
 int send_chat_line(client_state *cs) {
@@ -25,9 +24,6 @@ int send_chat_line(client_state *cs) {
     SetWindowTextW(cs->input_box, L"");
     SetFocus(cs->input_box);
     // Whoever just spoke reads on from the end.
-    SendMessageW(cs->transcript_box, EM_LINESCROLL, 0,
-                 SendMessageW(cs->transcript_box, EM_GETLINECOUNT, 0, 0));
-    transcript_read_to_end();
-    PostMessageW(cs->main_window, WM_UNREAD_COUNT, 0, 0);
+    transcript_follow_end(cs->transcript_box);
     return 0;
 }

@@ -56,8 +56,15 @@ int transcript_unread(void) {
     return (int)InterlockedCompareExchange(&unread, 0, 0);
 }
 
-void transcript_read_to_end(void) {
-    InterlockedExchange(&unread, 0);
+void transcript_read_to_end(HWND box) {
+    if (InterlockedExchange(&unread, 0) != 0) {
+        PostMessageW(GetParent(box), WM_UNREAD_COUNT, 0, 0);
+    }
+}
+
+void transcript_follow_end(HWND box) {
+    SendMessageW(box, EM_LINESCROLL, 0, SendMessageW(box, EM_GETLINECOUNT, 0, 0));
+    transcript_read_to_end(box);
 }
 
 // Where a trim that must take at least `at least` characters may end: at the start of the first
@@ -152,13 +159,9 @@ void append_to_transcript(client_state *cs, const std::string &text) {
         // box's text limit is lifted when it is created, so nothing is refused here.
         SendMessageW(box, EM_SETSEL, END_OF_TEXT, (LPARAM)END_OF_TEXT);
         SendMessageW(box, EM_REPLACESEL, FALSE, (LPARAM)wide_chars(wide));
-        LRESULT lines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);
-        SendMessageW(box, EM_LINESCROLL, 0, lines);
+        transcript_follow_end(box);
         // The new lines from their start, however far right a long line took the view.
         SendMessageW(box, WM_HSCROLL, SB_LEFT, 0);
-        if (InterlockedExchange(&unread, 0) != 0) {
-            PostMessageW(cs->main_window, WM_UNREAD_COUNT, 0, 0);
-        }
     } else {
         append_behind_reader(box, wide);
         if (int entries = count_entries(text)) {

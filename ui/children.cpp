@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "client/receive.h"
 #include "client/window_text.h"
 #include "settings/settings.h"
 #include "ui/dpi_rules.h"
@@ -78,11 +79,6 @@ int create_children(HWND main_window) {
     return 0;
 }
 
-static void scroll_to_end(HWND box) {
-    LRESULT lines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);
-    SendMessageW(box, EM_LINESCROLL, 0, lines);
-}
-
 int layout_children(HWND main_window) {
     RECT client;
     GetClientRect(main_window, &client);
@@ -91,7 +87,7 @@ int layout_children(HWND main_window) {
 
     const child_rect *t = &r[LAYOUT_TRANSCRIPT];
     MoveWindow(g_client.transcript_box, t->x, t->y, t->width, t->height, TRUE);
-    scroll_to_end(g_client.transcript_box);
+    transcript_follow_end(g_client.transcript_box);
 
     const struct {
         HWND window;

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "client/receive.h"
-#include "client/window_messages.h"
 #include "ui/ui.h"
 
 static WNDPROC previous_procedure;
@@ -18,8 +17,7 @@ static LRESULT CALLBACK transcript_procedure(HWND box, UINT message, WPARAM wpar
     case WM_LBUTTONUP:
     case WM_SIZE:
         if (transcript_unread() > 0 && transcript_shows_end(box)) {
-            transcript_read_to_end();
-            PostMessageW(GetParent(box), WM_UNREAD_COUNT, 0, 0);
+            transcript_read_to_end(box);
         }
         break;
     }

@@ -430,6 +430,12 @@ TEST_F(Chat, ScrolledUpTheViewStaysAndTheTitleCountsWhatCameBelow) {
     EXPECT_EQ(remote_send(box, EM_GETFIRSTVISIBLELINE, 0, 0), first) << "the view moved";
     remote_send(box, WM_VSCROLL, SB_BOTTOM, 0);
     EXPECT_TRUE(wait_for_remote_text(main_window, MAIN_TITLE, WAIT_MS, &got)) << got;
+    // A resize brings the end into view too, and so clears the count.
+    remote_send(box, EM_LINESCROLL, 0, -40);
+    ASSERT_TRUE(test_peer_send(&peer, frame("d" + OTHER + ";d\r\n")));
+    EXPECT_TRUE(wait_for_remote_text(main_window, "Vantrel - \x90\x56\x92\x85 1", WAIT_MS, &got));
+    SetWindowPos(main_window, NULL, 0, 0, 600, 650, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_TRUE(wait_for_remote_text(main_window, MAIN_TITLE, WAIT_MS, &got)) << got;
 }
 
 // ---- Menu ----------------------------------------------------------------------------------
