@@ -63,6 +63,10 @@ LRESULT CALLBACK input_box_procedure(HWND box, UINT message, WPARAM wparam, LPAR
             on_enter(box);
         else if (wparam == VK_SHIFT)
             shift_held = 1;
+        // Shift+Insert pastes inside the edit control, without a WM_PASTE.
+        else if (wparam == VK_INSERT && shift_held && (GetKeyState(VK_CONTROL) & 0x8000) == 0 &&
+                 paste_whole_characters(box))
+            return 0;
         break;
     case WM_KEYUP:
         if (wparam == VK_SHIFT)

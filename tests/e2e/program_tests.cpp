@@ -894,8 +894,9 @@ static std::u16string wide_text_of(HWND window) {
     return text;
 }
 
-// Puts text on the clipboard and pastes it into the window, as a user would.
-static void paste(HWND window, const std::u16string &text) {
+// Puts text on the clipboard and pastes it into the window, as a user would: by the menu's
+// WM_PASTE, or by Shift+Insert, which the edit control carries out without one.
+static void paste(HWND window, const std::u16string &text, bool by_keys = false) {
     ASSERT_TRUE(OpenClipboard(NULL));
     EmptyClipboard();
     HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(char16_t));
@@ -903,7 +904,11 @@ static void paste(HWND window, const std::u16string &text) {
     GlobalUnlock(data);
     SetClipboardData(CF_UNICODETEXT, data);
     CloseClipboard();
-    remote_send(window, WM_PASTE, 0, 0);
+    if (!by_keys) {
+        remote_send(window, WM_PASTE, 0, 0);
+    } else if (focus_remote_window(&program, window) && key_press(VK_INSERT, true)) {
+        pump_messages(300);
+    }
 }
 
 static bool ends_with_wide(void *tail) {
@@ -944,6 +949,14 @@ TEST_F(Unicode, EveryTextReadsAsItIsOnAnyCodePageAndEveryCharacterTravels) {
         many += "\x82\xA0";
     }
     ASSERT_NO_FATAL_FAILURE(expect_frame(&peer, many + "\r\n"));
+    // By Shift+Insert, 600 emoji leave 255 whole in the box, never half of a pair.
+    std::u16string emoji;
+    for (int i = 0; i < 600; i++) {
+        emoji += u"😀";
+    }
+    paste(control(INPUT_ID), emoji, true);
+    std::u16string kept = wide_text_of(control(INPUT_ID));
+    EXPECT_TRUE(kept == emoji.substr(0, 510)) << kept.size() << " UTF-16 units kept";
 
     // What a picture of the window on such a Windows shows: emoji, 𠮷 and Korean among the rest.
     ASSERT_TRUE(test_peer_send(
