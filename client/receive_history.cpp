@@ -61,11 +61,15 @@ static void take_line(client_state *cs, const std::string &payload, receive_view
         view->replayed++;
     }
     if (view->held.size() > HELD_LIMIT) {
-        view->waiting += view->held;
-        view->held.clear();
-        view->waiting_entries = view->waiting_entries || view->held_entries;
-        view->held_entries = false;
+        release_held(view);
     }
+}
+
+void release_held(receive_view *view) {
+    view->waiting += view->held;
+    view->held.clear();
+    view->waiting_entries = view->waiting_entries || view->held_entries;
+    view->held_entries = false;
 }
 
 // The replay is over: a line saying what it was, then what waited behind it.
@@ -83,10 +87,7 @@ static void end_replay(receive_view *view) {
         view->waiting += compose_missed_count(view->replayed);
     }
     view->replaying = false;
-    view->waiting += view->held;
-    view->held.clear();
-    view->waiting_entries = view->waiting_entries || view->held_entries;
-    view->held_entries = false;
+    release_held(view);
 }
 
 static void take_page_end(client_state *cs, const std::string &payload, receive_view *view) {

@@ -194,6 +194,15 @@ static void report_lost_connection(client_state *cs) {
     set_member_list(cs, "");
 }
 
+// The connection is gone: whatever waited, behind the box's rest or an unfinished replay, is still
+// worth showing before the line that says so.
+static void show_all_and_report_lost(client_state *cs, receive_view *view) {
+    tell_member_changes_now(view);
+    release_held(view);
+    show_entries(cs, view);
+    report_lost_connection(cs);
+}
+
 DWORD WINAPI receive_loop(LPVOID param) {
     client_state *cs = (client_state *)param;
     // The socket this thread was started for; disconnect closes it to wake the recv below.
@@ -233,12 +242,7 @@ DWORD WINAPI receive_loop(LPVOID param) {
         }
         int got = recv(chat_socket, block, sizeof block, 0);
         if (got <= 0) {
-            // Whatever waited, behind the box's rest or an unfinished replay, is still worth
-            // showing.
-            tell_member_changes_now(&view);
-            view.waiting += view.held;
-            show_entries(cs, &view);
-            report_lost_connection(cs);
+            show_all_and_report_lost(cs, &view);
             return 0;
         }
         for (size_t at = 0, used; at < (size_t)got; at += used) {
@@ -252,10 +256,7 @@ DWORD WINAPI receive_loop(LPVOID param) {
             receive_next next = handle_payload(cs, frame.payload, &view);
             frame_reset(&frame);
             if (next == RECEIVE_LOST) {
-                tell_member_changes_now(&view);
-                view.waiting += view.held;
-                show_entries(cs, &view);
-                report_lost_connection(cs);
+                show_all_and_report_lost(cs, &view);
             }
             if (next != RECEIVE_GO_ON) {
                 return 0;

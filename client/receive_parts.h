@@ -41,6 +41,9 @@ void add_entry(client_state *cs, receive_view *view, const std::string &name,
 // Shows the waiting text with one append, and flashes once when it holds lines said now.
 void show_entries(client_state *cs, receive_view *view);
 
+// What was held behind a replay goes to the waiting text.
+void release_held(receive_view *view);
+
 // Gives the member box this list, a slice at a time.
 void show_member_box(client_state *cs, const std::string &list);
 
