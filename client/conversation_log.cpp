@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "client/entry.h"
 #include "client/protocol.h"
 
 // The file is written with the system's own calls, not stdio's: a write that fails leaves no
@@ -182,7 +183,7 @@ static bool write_all(const std::string &bytes) {
 // of any line (disarm_relay_text), so these are the edges of the entries.
 static size_t next_entry(const std::string &text, size_t at) {
     for (size_t i = at + 1; i < text.size(); i++) {
-        if (text.compare(i, 5, "\r\n\x81\x9f ") == 0 ||
+        if (text.compare(i, sizeof ENTRY_START - 1, ENTRY_START) == 0 ||
             (i >= 2 && text.compare(i - 2, 10, "\r\nMESSAGE:") == 0)) {
             return i;
         }

@@ -44,3 +44,5 @@ std::string shown_member_list(const std::string &list);
 
 // "\r\n◆ " + name + " の発言 " + stamp + " : \r\n" + text.
 std::string compose_entry(const std::string &name, const char *stamp, const std::string &text);
+// How every entry begins: an empty line, then "◆ ".  No relayed line can (disarm_relay_text).
+static const char ENTRY_START[] = "\r\n\x81\x9f ";

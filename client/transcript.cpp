@@ -31,11 +31,10 @@ static void write_to_log(client_state *cs, const std::string &text) {
     }
 }
 
-// The entries in text: each begins with CR LF and ◆, which no relayed line can (it is disarmed).
 static int count_entries(const std::string &text) {
-    static const char LEAD[] = "\r\n\x81\x9f ";
     int count = 0;
-    for (size_t at = text.find(LEAD); at != std::string::npos; at = text.find(LEAD, at + 1)) {
+    for (size_t at = text.find(ENTRY_START); at != std::string::npos;
+         at = text.find(ENTRY_START, at + 1)) {
         count++;
     }
     return count;
