@@ -89,18 +89,7 @@ std::string disarm_relay_text(const std::string &text) {
 }
 
 std::string shown_name(const std::string &name) {
-    // No second byte of a double-byte character is below 0x40 or 0x7F: byte by byte is safe.
-    std::string shown = name;
-    for (char &c : shown) {
-        if ((unsigned char)c < 0x20 || c == 0x7F) {
-            c = '_';
-        }
-    }
-    // A lead byte with nothing after it would take the character that follows it.
-    if (ends_in_cut_character(shown)) {
-        shown.pop_back();
-    }
-    return shown;
+    return name_without_controls(name, false);
 }
 
 std::string shown_member_list(const std::string &list) {

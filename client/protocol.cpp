@@ -329,6 +329,20 @@ bool ends_in_cut_character(const std::string &text) {
     return false;
 }
 
+std::string name_without_controls(const std::string &name, bool semicolons) {
+    // No second byte of a Shift-JIS character is below 0x40 or 0x7F, so byte by byte is safe.
+    std::string safe = name;
+    for (char &c : safe) {
+        if ((unsigned char)c < 0x20 || c == 0x7F || (semicolons && c == ';')) {
+            c = '_';
+        }
+    }
+    if (ends_in_cut_character(safe)) {
+        safe.pop_back();
+    }
+    return safe;
+}
+
 std::string frame_bytes(const std::string &payload) {
     std::string bytes = payload;
     bytes.push_back((char)FRAME_TERMINATOR);

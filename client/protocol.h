@@ -86,6 +86,10 @@ void split_relay(const std::string &relay_body, std::string *name, std::string *
 // came, as a frame cut at a 0x80 second byte leaves it.
 bool ends_in_cut_character(const std::string &text);
 
+// A name with each control byte (and each ";" when asked) as "_", and a first byte cut from its
+// second dropped, so that it can neither add lines to a member list nor take the byte after it.
+std::string name_without_controls(const std::string &name, bool semicolons);
+
 // An escape: "&#x" and a code point in four hex digits, "&#x30E0" for ム.
 enum { ESCAPE_LENGTH = 7 };
 

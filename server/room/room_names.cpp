@@ -18,19 +18,8 @@ std::string room_cut_name(const char *bytes, size_t count) {
 }
 
 std::string room_safe_name(const char *bytes, size_t count) {
-    // ";" would end the name inside a relay and CR LF would add lines to the member list.  No
-    // second byte of a Shift-JIS character is below 0x40 or 0x7F, so byte by byte is safe.
-    std::string name = room_cut_name(bytes, count);
-    for (size_t i = 0; i < name.size(); i++) {
-        unsigned char c = (unsigned char)name[i];
-        if (c < 0x20 || c == 0x7f || c == ';') {
-            name[i] = '_';
-        }
-    }
-    // A lead byte with nothing after it would take the CR that follows it in the member list.
-    if (ends_in_cut_character(name)) {
-        name.pop_back();
-    }
+    // ";" would end the name inside a relay.
+    std::string name = name_without_controls(room_cut_name(bytes, count), true);
     if (name.empty()) {
         name = STAND_IN_NAME;
     }
