@@ -230,7 +230,7 @@ static int history_attach(history *h, const std::string &path, bool memory) {
             history_query(h, "SELECT seq FROM sqlite_sequence WHERE name = 'lines'",
                           "cannot read the newest line", &h->newest_seq, NULL) &&
             history_load_oldest(h);
-    if (ready && h->epoch.size() != 16) {
+    if (ready && h->epoch.size() != 2 * EPOCH_BYTES) {
         ready = history_refuse(h, "the history's epoch is missing");
     }
     keep_wal = 0;
