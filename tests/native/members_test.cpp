@@ -1,10 +1,8 @@
-// Who came and went between two member lists, and what comparing large lists costs.
+// Who came and went between two member lists.
 #include "client/members.h"
 
 #include <stdio.h>
 
-#include <algorithm>
-#include <chrono>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -49,18 +47,4 @@ TEST(MemberChanges, MoreThanTenChangesAreOneLine) {
     add_member_changes(&changes, names(0, 6), names(6, 6));
     add_member_changes(&changes, names(6, 6), names(0, 6));
     EXPECT_EQ("MESSAGE:12" + AND + "12" + PEOPLE + LEFT + DONE, tell_member_changes(&changes));
-}
-
-// Run by scripts/bench from an optimised build: the best of twenty comparisons of two lists of
-// 10,000 names in opposite orders, 100 names apart.
-TEST(MemberChanges, DISABLED_TenThousandNamesTiming) {
-    std::string before = names(0, 10000), after = names(100, 10000, -1);
-    std::chrono::duration<double, std::milli> best(1e9);
-    for (int i = 0; i < 20; i++) {
-        std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-        EXPECT_NE("", compose_member_changes(before, after));
-        best = std::min(best, std::chrono::duration<double, std::milli>(
-                                  std::chrono::steady_clock::now() - start));
-    }
-    printf("compare two lists of 10,000 names: %.3f ms\n", best.count());
 }
