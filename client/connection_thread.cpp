@@ -152,9 +152,7 @@ static void attempt(connection_plan *plan) {
     }
 }
 
-// While connected: until the receive thread ends by itself, the user asks for something, or a
-// line the user sent goes unanswered for too long.  Meanwhile it sends the user's lines, and
-// registers once the server offers the history.
+// A stop, or a Reconnect, which drops the connection first.
 static bool asked_to_leave(connection_plan *plan) {
     if (stopping()) {
         return true;
@@ -167,6 +165,9 @@ static bool asked_to_leave(connection_plan *plan) {
     return false;
 }
 
+// While connected: until the receive thread ends by itself, the user asks for something, or a
+// line the user sent goes unanswered for too long.  Meanwhile it sends the user's lines, and
+// registers once the server offers the history.
 static void keep(connection_plan *plan) {
     HANDLE events[3] = {g_client.receive_thread, connection_wake_event(), catch_up_offer_event()};
     for (;;) {
