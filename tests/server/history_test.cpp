@@ -182,12 +182,18 @@ TEST(history_crash, committed_lines_survive_kill_9_mid_burst) {
             }
         }
         close(report[1]);
-        usleep(20000 + rand() % 80000);
+        // The kill comes a while after the first commit, not after a fixed time: on a busy
+        // machine creating the file alone can take longer than the wait.
+        long long seq, reported = 0;
+        if (read(report[0], &seq, sizeof seq) == (ssize_t)sizeof seq) {
+            reported++;
+            last = seq;
+        }
+        usleep(rand() % 80000);
         kill(child, SIGKILL);
         int status;
         waitpid(child, &status, 0);
         EXPECT_TRUE(WIFSIGNALED(status)) << "round " << round << ": the child stopped first";
-        long long seq, reported = 0;
         while (read(report[0], &seq, sizeof seq) == (ssize_t)sizeof seq) {
             reported++;
             last = seq;
