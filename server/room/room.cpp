@@ -232,7 +232,7 @@ static void clear_slot(room *r, room_slot *s) {
     s->list_at = std::string::npos;
     s->list_sent = 0;
     s->client = -1;
-    s->replaying = s->page_due = s->gap_due = s->ignored_logged = false;
+    s->replaying = s->page_due = s->gap_due = s->ignored_logged = s->store_numbered = false;
     s->replay_after = s->joined_seq = s->d_from = s->d_to = 0;
 }
 
@@ -278,7 +278,7 @@ void room_init(room *r, const room_rules *rules) {
     r->epoch.clear();
     r->own_epoch.clear();
     r->offer.clear();
-    r->newest_seq = 0;
+    r->newest_seq = r->store_last = 0;
     r->replay_lines = r->page_lines = 0;
     r->clock_s = 0;
     r->registered = 0;

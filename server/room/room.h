@@ -97,6 +97,7 @@ struct room_slot {
     bool page_due;          // its last page ended with "fm": the next one comes on "\0m"
     bool gap_due;           // the next page end carries the gap: lines it asked for are gone
     bool ignored_logged;    // an extension frame it may not send was logged, once
+    bool store_numbered;    // open when the store was lost: it knows only the store's seqs
     long long replay_after; // the next page holds the lines after this seq
     long long joined_seq;   // the newest seq when its hello came
     // The lines relayed to it as "d" between its hello and its registration, (from, to]: its
@@ -129,6 +130,7 @@ struct room {
     std::string own_epoch; // the room's own, for numbering lines without a store
     std::string offer;     // the offer frame, its terminator included
     long long newest_seq;  // the last seq given to a line
+    long long store_last;  // the store's last seq, once it is lost
     int replay_lines;      // how many lines a first registration is replayed
     int page_lines;        // lines a page holds at most: PAGE_LINES_LIMIT, or fewer in tests
     long long clock_s;     // Unix seconds, kept up to date by the caller: lines' times
@@ -198,7 +200,10 @@ void room_history_start(room *r, history *store, const std::string &own_epoch, i
 // Commits the lines taken since the last commit.  The event loop calls it before it writes to any
 // socket, so nothing is relayed or acknowledged before it is stored.  A store that fails, here or
 // anywhere, is logged once and the room goes on without it: it numbers lines itself from the
-// last seq on, under own_epoch, acknowledges lines once relayed and replays nothing.
+// last seq on, under own_epoch, acknowledges lines once relayed and replays nothing.  Connections
+// already open then were offered the store's numbering: they get lines as "d" and are told no seq
+// past the store's, or they would take the room's seqs for the store's, which gives the same
+// seqs again after a restart.
 void room_commit(room *r);
 // Deletes up to max_rows of the oldest lines, those received before `before` (Unix seconds); how
 // many it deleted (0 without a store): call again while that is max_rows.

@@ -24,10 +24,13 @@ static bool store_ok(room *r) {
               "; going on without it, numbering lines from " + std::to_string(r->newest_seq + 1) +
               " under epoch " + r->own_epoch + "\n";
     r->store = NULL;
+    r->store_last = r->newest_seq;
     set_epoch(r, r->own_epoch);
     // A replay under way cannot go on: its next page end tells the client lines are missing.
     for (int i = 0; i < r->slot_count; i++) {
-        r->slots[i].gap_due = r->slots[i].gap_due || r->slots[i].replaying;
+        room_slot *s = &r->slots[i];
+        s->gap_due = s->gap_due || s->replaying;
+        s->store_numbered = s->state != SLOT_FREE;
     }
     return false;
 }
@@ -75,7 +78,7 @@ int room_prune(room *r, long long before, int max_rows) {
 static bool anyone_live(const room *r) {
     for (int i = 0; i < r->member_count; i++) {
         const room_slot *s = &r->slots[r->order[i]];
-        if (s->client >= 0 && !s->replaying) {
+        if (s->client >= 0 && !s->replaying && !s->store_numbered) {
             return true;
         }
     }
@@ -206,7 +209,8 @@ static void send_page(room *r, int slot) {
     }
     bool more = read > 0 && s->replay_after < r->newest_seq;
     long long gap = !s->gap_due ? -1 : p.lines > 0 ? p.first_at : r->clock_s;
-    p.frames += page_end_payload(more, gap, more ? s->replay_after : r->newest_seq);
+    long long newest = s->store_numbered ? r->store_last : r->newest_seq;
+    p.frames += page_end_payload(more, gap, more ? s->replay_after : newest);
     p.frames += TERMINATOR;
     s->gap_due = false;
     s->replaying = more;

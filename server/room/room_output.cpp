@@ -81,7 +81,8 @@ void room_broadcast(room *r, const std::string &frame, const std::string &stored
         if (s->overflowed || s->replaying) {
             continue; // a replay reaches the line in its turn
         }
-        const std::string &bytes = s->client >= 0 && !stored.empty() ? stored : frame;
+        bool numbered = s->client >= 0 && !s->store_numbered && !stored.empty();
+        const std::string &bytes = numbered ? stored : frame;
         room_queue(r, s, bytes);
         r->turn_queued += bytes.size();
     }
